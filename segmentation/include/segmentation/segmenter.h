@@ -23,6 +23,7 @@ enum class ComputeResult {
 //
 // The Segmenter owns its grey buffer and, from compute() until delete_graph(), the solved graph.
 // Nothing here checks indices: callers pass indices of the image given to set_image_size().
+// Debug builds assert on the cheap preconditions (seed indices, region bounds).
 class Segmenter
 {
 public:
@@ -32,6 +33,7 @@ public:
     Segmenter &operator=(const Segmenter &) = delete;
 
     // Region whose pixels start edges: roi_x_begin <= x < roi_x_end, roi_y_begin <= y < roi_y_end.
+    // A region that is not empty must lie within the image.
     int roi_x_begin = 0;
     int roi_x_end = 0;
     int roi_y_begin = 0;
@@ -63,36 +65,73 @@ public:
     std::vector<int> indices_fg;
     int node_count = 0; // width * height
     std::unique_ptr<FlowGraph> graph;
-    bool reuse_graph = false;
 
     // Image buffer and seeds.
+
+    // Sets the image size and allocates a new grey buffer (contents undefined until written).
+    // Seeds, gradient, region and graph are left as they are.
     void set_image_size(int image_width, int image_height);
+    // Stores value truncated toward zero, keeping its low 8 bits (256.0 -> 0, -1.0 -> 255).
     void set_pixel(int index, double value);
     double get_pixel(int index) const;
     void add_background_seed(int index, double value);
     void add_object_seed(int index, double value);
+    // Empties the four seed lists and nothing else.
     void clear_seeds();
 
     // Seed models.
+
+    // Fills the eight statistics from the seed lists and prints the size, model and standardised
+    // model lines. Meaningful for two or more seeds per class; compute() never calls it with less.
     void compute_statistics();
+    // (w * P_bg) / P_fg for the grey level of pixel index, with P_fg floored at 1e-9. Never
+    // negative for w >= 0; large where the pixel looks like the Background seeds.
     double likelihood(int index) const;
+    // k^-(likelihood * v + gradient_ratio * (1 - v)). Requires a build (index < gradient.size()).
     double edge_weight(int index) const;
 
-    // Gradient magnitude at (x, y); 0.00001 on the image border.
+    // Gradient magnitude at (x, y) of the middle plane of the derivative kernels; 0.00001 on the
+    // image border.
     double gradient_at(int x, int y) const;
 
     // Graph construction and solve.
+
+    // Refuses (printing one line, building nothing, changing nothing) when a class has fewer
+    // than two seeds. Otherwise builds a fresh graph for the current image, seeds, parameters and
+    // region, solves it and prints the flow; the graph then stays until delete_graph().
     ComputeResult compute();
+    // Replaces graph by a new one holding node_count nodes and no capacities.
     void create_graph();
+    // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
+    // list order. Requires create_graph().
     void set_seed_capacities();
+    // Prints "Building Graph", then build_gradient() and build_edges().
     void build_graph();
+    // The gradient pass over the interior of the whole image: fills gradient (border entries
+    // 0.0) and the three running maxima, and prints "Building Gradient data...".
+    void build_gradient();
+    // The edge pass over the region: one arc pair down and one right per region pixel, both
+    // directions carrying the pixel's own edge weight rounded to float. Prints
+    // "Building Edge Capacities...". Requires create_graph() and build_gradient().
+    void build_edges();
+    // True when pixel index ended on the source (Background) side, free nodes included. Valid
+    // between compute() and delete_graph().
     bool is_background(int index) const;
+    // gradient entry index divided by gradient_max, or 0 when gradient_max is exactly 0 (a flat
+    // interior), so that every weight stays finite.
     double gradient_ratio(int index) const;
+    // Releases the graph, if any.
     void delete_graph();
 
 private:
     void init_kernels();
+    // g / gradient_max, or 0 when gradient_max is exactly 0.
+    double ratio_to_gradient_max(double g) const;
+    // k^-(l * v + g * (1 - v)): the one place where a weight is formed, so the gradient pass and
+    // edge_weight() agree to the bit.
+    double mixed_weight(double l, double g) const;
 };
 
-// Error function handed to every graph: prints "error: <message>" on standard output.
+// Error function handed to every graph: prints "error: <message>" on the console and flushes.
+// The graph ends the process right after it returns.
 void report_error(const char *message);
