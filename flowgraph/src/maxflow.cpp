@@ -1,0 +1,582 @@
+// The max-flow solver: two search trees, one grown from the source and one from the sink, over
+// arcs with residual capacity. When they touch, the bottleneck amount is pushed along the path;
+// nodes whose tree arc saturates become orphans and are re-attached elsewhere or released, and the
+// search goes on from the same trees.
+//
+// Every order here is deliberate, because it decides which of several equal choices wins: arc
+// lists are scanned front to back, active lists are first in first out, orphans of an augmentation
+// are pushed at the front and orphans found during adoption appended at the back, and among
+// candidate parents of an orphan only a strictly smaller distance replaces the first found.
+#include <cassert>
+#include <cstdint>
+
+#include "flowgraph/flow_graph.h"
+#include "link_pool.h"
+
+namespace {
+
+constexpr int ORPHAN_ITEMS_PER_CHUNK = 128;
+// The orphan pool of tree-reusing solves is still released now and then, so that one huge
+// adoption phase does not pin its memory for the rest of a long interactive session.
+constexpr int POOL_RELEASE_PERIOD = 64;
+
+} // namespace
+
+float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
+{
+    if (!orphan_pool)
+        orphan_pool = new LinkPool(ORPHAN_ITEMS_PER_CHUNK, error_fn);
+    changed_list = changed;
+    if (solve_count == 0 && reuse_trees)
+        fatal("reuse_trees cannot be used in the first call to maxflow()!");
+    if (changed && !reuse_trees)
+        fatal("changed_list cannot be used without reuse_trees!");
+
+    if (reuse_trees)
+        init_reuse();
+    else
+        init_fresh();
+
+    std::uint32_t current = NO_NODE;
+    for (;;) {
+        if (current != NO_NODE) {
+            nodes[current].active_next = NO_NODE;
+            if (nodes[current].parent_arc == PARENT_NONE)
+                current = NO_NODE;
+        }
+        if (current == NO_NODE) {
+            current = pop_active();
+            if (current == NO_NODE)
+                break;
+        }
+
+        // Grow the current node's tree by one scan of its arcs; stop at the first arc that
+        // connects the two trees.
+        Node &n = nodes[current];
+        std::uint32_t connecting = NO_ARC;
+        if (!(n.flags & IN_SINK_TREE)) {
+            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                if (arcs[a].residual == 0.0f)
+                    continue;
+                Node &nj = nodes[arcs[a].target];
+                if (nj.parent_arc == PARENT_NONE) {
+                    nj.flags &= ~IN_SINK_TREE;
+                    nj.parent_arc = a ^ 1u;
+                    nj.stamp = n.stamp;
+                    nj.depth = n.depth + 1;
+                    activate(arcs[a].target);
+                    note_changed(arcs[a].target);
+                } else if (nj.flags & IN_SINK_TREE) {
+                    connecting = a;
+                    break;
+                } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
+                    nj.parent_arc = a ^ 1u;
+                    nj.stamp = n.stamp;
+                    nj.depth = n.depth + 1;
+                }
+            }
+        } else {
+            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                if (arcs[a ^ 1u].residual == 0.0f)
+                    continue;
+                Node &nj = nodes[arcs[a].target];
+                if (nj.parent_arc == PARENT_NONE) {
+                    nj.flags |= IN_SINK_TREE;
+                    nj.parent_arc = a ^ 1u;
+                    nj.stamp = n.stamp;
+                    nj.depth = n.depth + 1;
+                    activate(arcs[a].target);
+                    note_changed(arcs[a].target);
+                } else if (!(nj.flags & IN_SINK_TREE)) {
+                    connecting = a ^ 1u;
+                    break;
+                } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
+                    nj.parent_arc = a ^ 1u;
+                    nj.stamp = n.stamp;
+                    nj.depth = n.depth + 1;
+                }
+            }
+        }
+
+        ++clock;
+
+        if (connecting != NO_ARC) {
+            // Marked as queued while it is worked on, so that adoption does not queue it again.
+            n.active_next = current;
+            augment_path(connecting);
+            process_orphans();
+            // The current node stays current: its arcs are scanned again from the start.
+        } else {
+            current = NO_NODE;
+        }
+    }
+
+#ifdef VELLACUT_EXPENSIVE_CHECKS
+    assert(check_solved());
+#endif
+
+    if (!reuse_trees || solve_count % POOL_RELEASE_PERIOD == 0) {
+        delete orphan_pool;
+        orphan_pool = nullptr;
+    }
+    ++solve_count;
+    return flow;
+}
+
+void FlowGraph::activate(std::uint32_t j)
+{
+    Node &nj = nodes[j];
+    if (nj.active_next != NO_NODE)
+        return;
+    if (active_tail[1] != NO_NODE)
+        nodes[active_tail[1]].active_next = j;
+    else
+        active_head[1] = j;
+    active_tail[1] = j;
+    nj.active_next = j;
+}
+
+std::uint32_t FlowGraph::pop_active()
+{
+    for (;;) {
+        if (active_head[0] == NO_NODE) {
+            active_head[0] = active_head[1];
+            active_tail[0] = active_tail[1];
+            active_head[1] = NO_NODE;
+            active_tail[1] = NO_NODE;
+            if (active_head[0] == NO_NODE)
+                return NO_NODE;
+        }
+        const std::uint32_t i = active_head[0];
+        Node &n = nodes[i];
+        if (n.active_next == i) {
+            active_head[0] = NO_NODE;
+            active_tail[0] = NO_NODE;
+        } else {
+            active_head[0] = n.active_next;
+        }
+        n.active_next = NO_NODE;
+        // A node released while it waited in the list is skipped.
+        if (n.parent_arc != PARENT_NONE)
+            return i;
+    }
+}
+
+void FlowGraph::note_changed(std::uint32_t j)
+{
+    if (!changed_list)
+        return;
+    Node &nj = nodes[j];
+    if (nj.flags & IN_CHANGED_LIST)
+        return;
+    *changed_list->reserve(1) = static_cast<int>(j);
+    nj.flags |= IN_CHANGED_LIST;
+}
+
+void FlowGraph::push_orphan_front(std::uint32_t j)
+{
+    nodes[j].parent_arc = PARENT_ORPHAN;
+    OrphanLink *item = orphan_pool->take();
+    item->node = j;
+    item->next = orphan_head;
+    orphan_head = item;
+}
+
+void FlowGraph::push_orphan_back(std::uint32_t j)
+{
+    nodes[j].parent_arc = PARENT_ORPHAN;
+    OrphanLink *item = orphan_pool->take();
+    item->node = j;
+    item->next = nullptr;
+    if (orphan_tail)
+        orphan_tail->next = item;
+    else
+        orphan_head = item;
+    orphan_tail = item;
+}
+
+void FlowGraph::init_fresh()
+{
+    active_head[0] = active_head[1] = NO_NODE;
+    active_tail[0] = active_tail[1] = NO_NODE;
+    orphan_head = orphan_tail = nullptr;
+    clock = 0;
+
+    for (std::uint32_t i = 0; i < node_end; ++i) {
+        Node &n = nodes[i];
+        n.flags &= ~(DIRTY | IN_CHANGED_LIST);
+        n.active_next = NO_NODE;
+        n.stamp = clock;
+        if (n.terminal_residual > 0.0f) {
+            n.flags &= ~IN_SINK_TREE;
+            n.parent_arc = PARENT_TERMINAL;
+            activate(i);
+            n.depth = 1;
+        } else if (n.terminal_residual < 0.0f) {
+            n.flags |= IN_SINK_TREE;
+            n.parent_arc = PARENT_TERMINAL;
+            activate(i);
+            n.depth = 1;
+        } else {
+            n.parent_arc = PARENT_NONE;
+        }
+    }
+}
+
+void FlowGraph::init_reuse()
+{
+    // The nodes marked dirty since the last solve wait in active list 1.
+    std::uint32_t i = active_head[1];
+    ++clock;
+    active_head[0] = active_head[1] = NO_NODE;
+    active_tail[0] = active_tail[1] = NO_NODE;
+    orphan_head = orphan_tail = nullptr;
+
+    while (i != NO_NODE) {
+        Node &n = nodes[i];
+        const std::uint32_t next = n.active_next == i ? NO_NODE : n.active_next;
+        n.flags &= ~DIRTY;
+        n.active_next = NO_NODE;
+        activate(i);
+
+        if (n.terminal_residual == 0.0f) {
+            if (n.parent_arc != PARENT_NONE)
+                push_orphan_back(i);
+            i = next;
+            continue;
+        }
+
+        if (n.terminal_residual > 0.0f) {
+            if (n.parent_arc == PARENT_NONE || (n.flags & IN_SINK_TREE)) {
+                n.flags &= ~IN_SINK_TREE;
+                for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                    const std::uint32_t j = arcs[a].target;
+                    Node &nj = nodes[j];
+                    if (nj.flags & DIRTY)
+                        continue;
+                    if (nj.parent_arc == (a ^ 1u))
+                        push_orphan_back(j);
+                    if (nj.parent_arc != PARENT_NONE && (nj.flags & IN_SINK_TREE)
+                        && arcs[a].residual > 0.0f)
+                        activate(j);
+                }
+                note_changed(i);
+            }
+        } else {
+            if (n.parent_arc == PARENT_NONE || !(n.flags & IN_SINK_TREE)) {
+                n.flags |= IN_SINK_TREE;
+                for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                    const std::uint32_t j = arcs[a].target;
+                    Node &nj = nodes[j];
+                    if (nj.flags & DIRTY)
+                        continue;
+                    if (nj.parent_arc == (a ^ 1u))
+                        push_orphan_back(j);
+                    if (nj.parent_arc != PARENT_NONE && !(nj.flags & IN_SINK_TREE)
+                        && arcs[a ^ 1u].residual > 0.0f)
+                        activate(j);
+                }
+                note_changed(i);
+            }
+        }
+        n.parent_arc = PARENT_TERMINAL;
+        n.stamp = clock;
+        n.depth = 1;
+        i = next;
+    }
+
+    while (orphan_head) {
+        OrphanLink *item = orphan_head;
+        orphan_head = item->next;
+        const std::uint32_t j = item->node;
+        orphan_pool->give_back(item);
+        if (!orphan_head)
+            orphan_tail = nullptr;
+        if (nodes[j].flags & IN_SINK_TREE)
+            adopt_sink_orphan(j);
+        else
+            adopt_source_orphan(j);
+    }
+}
+
+void FlowGraph::augment_path(std::uint32_t middle)
+{
+    float bottleneck = arcs[middle].residual;
+
+    // Bottleneck over the source side, from the tail of the connecting arc to the source.
+    std::uint32_t s = arcs[middle ^ 1u].target;
+    for (;;) {
+        const std::uint32_t p = nodes[s].parent_arc;
+        if (p == PARENT_TERMINAL)
+            break;
+        if (arcs[p ^ 1u].residual < bottleneck)
+            bottleneck = arcs[p ^ 1u].residual;
+        s = arcs[p].target;
+    }
+    if (nodes[s].terminal_residual < bottleneck)
+        bottleneck = nodes[s].terminal_residual;
+
+    // Then over the sink side, from the head of the connecting arc to the sink.
+    std::uint32_t t = arcs[middle].target;
+    for (;;) {
+        const std::uint32_t p = nodes[t].parent_arc;
+        if (p == PARENT_TERMINAL)
+            break;
+        if (arcs[p].residual < bottleneck)
+            bottleneck = arcs[p].residual;
+        t = arcs[p].target;
+    }
+    if (-nodes[t].terminal_residual < bottleneck)
+        bottleneck = -nodes[t].terminal_residual;
+
+    arcs[middle ^ 1u].residual += bottleneck;
+    arcs[middle].residual -= bottleneck;
+
+    // Push along the source side. An arc whose residual reaches exactly zero orphans the node it
+    // leaves from; the bottleneck was taken from these very values, so at least one reaches zero.
+    s = arcs[middle ^ 1u].target;
+    for (;;) {
+        const std::uint32_t p = nodes[s].parent_arc;
+        if (p == PARENT_TERMINAL)
+            break;
+        arcs[p].residual += bottleneck;
+        arcs[p ^ 1u].residual -= bottleneck;
+        if (arcs[p ^ 1u].residual == 0.0f)
+            push_orphan_front(s);
+        s = arcs[p].target;
+    }
+    nodes[s].terminal_residual -= bottleneck;
+    if (nodes[s].terminal_residual == 0.0f)
+        push_orphan_front(s);
+
+    t = arcs[middle].target;
+    for (;;) {
+        const std::uint32_t p = nodes[t].parent_arc;
+        if (p == PARENT_TERMINAL)
+            break;
+        arcs[p ^ 1u].residual += bottleneck;
+        arcs[p].residual -= bottleneck;
+        if (arcs[p].residual == 0.0f)
+            push_orphan_front(t);
+        t = arcs[p].target;
+    }
+    nodes[t].terminal_residual += bottleneck;
+    if (nodes[t].terminal_residual == 0.0f)
+        push_orphan_front(t);
+
+    flow += bottleneck;
+}
+
+void FlowGraph::process_orphans()
+{
+    // Each orphan of the augmentation is handled together with every orphan its release causes
+    // (appended behind it) before the next orphan of the augmentation is taken.
+    while (orphan_head) {
+        OrphanLink *rest = orphan_head->next;
+        orphan_head->next = nullptr;
+        while (orphan_head) {
+            OrphanLink *item = orphan_head;
+            orphan_head = item->next;
+            const std::uint32_t i = item->node;
+            orphan_pool->give_back(item);
+            if (!orphan_head)
+                orphan_tail = nullptr;
+            if (nodes[i].flags & IN_SINK_TREE)
+                adopt_sink_orphan(i);
+            else
+                adopt_source_orphan(i);
+        }
+        orphan_head = rest;
+    }
+}
+
+void FlowGraph::adopt_source_orphan(std::uint32_t i)
+{
+    std::uint32_t best_arc = NO_ARC;
+    std::int64_t best_distance = DEPTH_INFINITE;
+
+    for (std::uint32_t a = nodes[i].first_out; a != NO_ARC; a = arcs[a].next_out) {
+        if (arcs[a ^ 1u].residual == 0.0f)
+            continue;
+        const std::uint32_t j = arcs[a].target;
+        if (nodes[j].parent_arc == PARENT_NONE || (nodes[j].flags & IN_SINK_TREE))
+            continue;
+
+        // Does j still reach the source? Walk up until a node confirmed in this step, the
+        // terminal, or an orphan.
+        std::int64_t d = 0;
+        std::uint32_t k = j;
+        bool has_origin;
+        for (;;) {
+            Node &nk = nodes[k];
+            if (nk.stamp == clock) {
+                d += nk.depth;
+                has_origin = true;
+                break;
+            }
+            ++d;
+            if (nk.parent_arc == PARENT_TERMINAL) {
+                nk.stamp = clock;
+                nk.depth = 1;
+                has_origin = true;
+                break;
+            }
+            if (nk.parent_arc == PARENT_ORPHAN) {
+                has_origin = false;
+                break;
+            }
+            k = arcs[nk.parent_arc].target;
+        }
+        if (!has_origin || d >= DEPTH_INFINITE)
+            continue;
+
+        // Strictly smaller: among equal distances the first arc in list order wins.
+        if (d < best_distance) {
+            best_arc = a;
+            best_distance = d;
+        }
+        // Stamp the confirmed path so later checks in this step stop early.
+        for (k = j; nodes[k].stamp != clock; k = arcs[nodes[k].parent_arc].target) {
+            nodes[k].stamp = clock;
+            nodes[k].depth = static_cast<std::int32_t>(d);
+            --d;
+        }
+    }
+
+    Node &n = nodes[i];
+    n.parent_arc = best_arc;
+    if (best_arc != NO_ARC) {
+        n.stamp = clock;
+        n.depth = static_cast<std::int32_t>(best_distance + 1);
+        return;
+    }
+
+    // No parent: i becomes free, and its source-tree children become orphans in turn.
+    note_changed(i);
+    for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+        const std::uint32_t j = arcs[a].target;
+        Node &nj = nodes[j];
+        if (nj.parent_arc == PARENT_NONE || (nj.flags & IN_SINK_TREE))
+            continue;
+        if (arcs[a ^ 1u].residual != 0.0f)
+            activate(j);
+        if (nj.parent_arc != PARENT_TERMINAL && nj.parent_arc != PARENT_ORPHAN
+            && arcs[nj.parent_arc].target == i)
+            push_orphan_back(j);
+    }
+}
+
+void FlowGraph::adopt_sink_orphan(std::uint32_t i)
+{
+    std::uint32_t best_arc = NO_ARC;
+    std::int64_t best_distance = DEPTH_INFINITE;
+
+    for (std::uint32_t a = nodes[i].first_out; a != NO_ARC; a = arcs[a].next_out) {
+        if (arcs[a].residual == 0.0f)
+            continue;
+        const std::uint32_t j = arcs[a].target;
+        if (nodes[j].parent_arc == PARENT_NONE || !(nodes[j].flags & IN_SINK_TREE))
+            continue;
+
+        std::int64_t d = 0;
+        std::uint32_t k = j;
+        bool has_origin;
+        for (;;) {
+            Node &nk = nodes[k];
+            if (nk.stamp == clock) {
+                d += nk.depth;
+                has_origin = true;
+                break;
+            }
+            ++d;
+            if (nk.parent_arc == PARENT_TERMINAL) {
+                nk.stamp = clock;
+                nk.depth = 1;
+                has_origin = true;
+                break;
+            }
+            if (nk.parent_arc == PARENT_ORPHAN) {
+                has_origin = false;
+                break;
+            }
+            k = arcs[nk.parent_arc].target;
+        }
+        if (!has_origin || d >= DEPTH_INFINITE)
+            continue;
+
+        if (d < best_distance) {
+            best_arc = a;
+            best_distance = d;
+        }
+        for (k = j; nodes[k].stamp != clock; k = arcs[nodes[k].parent_arc].target) {
+            nodes[k].stamp = clock;
+            nodes[k].depth = static_cast<std::int32_t>(d);
+            --d;
+        }
+    }
+
+    Node &n = nodes[i];
+    n.parent_arc = best_arc;
+    if (best_arc != NO_ARC) {
+        n.stamp = clock;
+        n.depth = static_cast<std::int32_t>(best_distance + 1);
+        return;
+    }
+
+    note_changed(i);
+    for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+        const std::uint32_t j = arcs[a].target;
+        Node &nj = nodes[j];
+        if (nj.parent_arc == PARENT_NONE || !(nj.flags & IN_SINK_TREE))
+            continue;
+        if (arcs[a].residual != 0.0f)
+            activate(j);
+        if (nj.parent_arc != PARENT_TERMINAL && nj.parent_arc != PARENT_ORPHAN
+            && arcs[nj.parent_arc].target == i)
+            push_orphan_back(j);
+    }
+}
+
+bool FlowGraph::check_solved() const
+{
+    if (active_head[0] != NO_NODE || active_head[1] != NO_NODE || orphan_head)
+        return false;
+    for (std::uint32_t i = 0; i < node_end; ++i) {
+        const Node &n = nodes[i];
+        if (n.active_next != NO_NODE || n.parent_arc == PARENT_ORPHAN)
+            return false;
+        if (n.parent_arc == PARENT_NONE)
+            continue;
+        const bool sink = (n.flags & IN_SINK_TREE) != 0;
+        if (n.parent_arc == PARENT_TERMINAL) {
+            if (sink ? !(n.terminal_residual < 0.0f) : !(n.terminal_residual > 0.0f))
+                return false;
+        } else {
+            const std::uint32_t p = n.parent_arc;
+            const Node &parent = nodes[arcs[p].target];
+            if (parent.parent_arc == PARENT_NONE || ((parent.flags & IN_SINK_TREE) != 0) != sink)
+                return false;
+            // Flow reaches a source-tree node through the reverse of its tree arc, and leaves a
+            // sink-tree node through the tree arc itself.
+            if ((sink ? arcs[p].residual : arcs[p ^ 1u].residual) == 0.0f)
+                return false;
+        }
+        // A minimum cut leaves no residual arc from the source tree into the sink tree; and a free
+        // node has no residual path from the source tree or into the sink tree.
+        if (!sink) {
+            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                const Node &nj = nodes[arcs[a].target];
+                if (arcs[a].residual != 0.0f
+                    && (nj.parent_arc == PARENT_NONE || (nj.flags & IN_SINK_TREE)))
+                    return false;
+            }
+        } else {
+            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+                const Node &nj = nodes[arcs[a].target];
+                if (arcs[a ^ 1u].residual != 0.0f && nj.parent_arc == PARENT_NONE)
+                    return false;
+            }
+        }
+    }
+    return true;
+}
