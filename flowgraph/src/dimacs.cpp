@@ -1,0 +1,500 @@
+// The DIMACS max-flow reader: a hand-written line scanner over the whole file in memory (large
+// instances have millions of arc lines), the pairing of opposite arcs, and the graph builder.
+#include "flowgraph/dimacs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Generous, but keeps every count and index of the graph inside its 32-bit fields.
+constexpr long long MAX_DECLARED_NODES = std::numeric_limits<int>::max();
+constexpr long long MAX_DECLARED_ARCS = 1LL << 30;
+
+// A cursor over one line (without its line break).
+class LineScanner
+{
+public:
+    LineScanner(const char *line_begin, const char *line_end)
+        : pos(line_begin)
+        , end(line_end)
+    {
+    }
+
+    void skip_blanks()
+    {
+        while (pos != end
+               && (*pos == ' ' || *pos == '\t' || *pos == '\r' || *pos == '\f' || *pos == '\v'))
+            ++pos;
+    }
+
+    bool at_end()
+    {
+        skip_blanks();
+        return pos == end;
+    }
+
+    // The next blank-separated token; empty at the end of the line.
+    std::string_view token()
+    {
+        skip_blanks();
+        const char *start = pos;
+        while (pos != end
+               && !(*pos == ' ' || *pos == '\t' || *pos == '\r' || *pos == '\f' || *pos == '\v'))
+            ++pos;
+        return {start, static_cast<std::size_t>(pos - start)};
+    }
+
+private:
+    const char *pos;
+    const char *end;
+};
+
+// A whole token as a signed decimal integer; false if it is not one or does not fit.
+bool parse_integer(std::string_view text, long long &value)
+{
+    if (text.empty())
+        return false;
+    const char *first = text.data();
+    const char *last = first + text.size();
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    return ec == std::errc() && ptr == last;
+}
+
+enum class CapacityStatus { ok, malformed, negative, out_of_range };
+
+// A whole token as a capacity: a decimal number, stored in single precision.
+CapacityStatus parse_capacity(std::string_view text, float &capacity)
+{
+    if (text.empty())
+        return CapacityStatus::malformed;
+    const char *first = text.data();
+    const char *last = first + text.size();
+
+    // Most instances have plain integer capacities: read short digit strings directly.
+    if (text.size() <= 18) {
+        std::uint64_t digits = 0;
+        const char *p = first;
+        while (p != last && *p >= '0' && *p <= '9') {
+            digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++p;
+        }
+        if (p == last) {
+            capacity = static_cast<float>(digits);
+            return CapacityStatus::ok;
+        }
+    }
+
+    const bool minus = *first == '-';
+    const char *number = minus ? first + 1 : first;
+    // from_chars would also take "inf" and "nan"; a capacity must start with a digit or a point.
+    if (number == last || !((*number >= '0' && *number <= '9') || *number == '.'))
+        return CapacityStatus::malformed;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(number, last, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range && ptr == last)
+        return minus ? CapacityStatus::negative : CapacityStatus::out_of_range;
+    if (ec != std::errc() || ptr != last)
+        return CapacityStatus::malformed;
+    if (value == 0.0) {
+        capacity = 0.0f; // "-0" is zero, stored without its sign
+        return CapacityStatus::ok;
+    }
+    if (minus)
+        return CapacityStatus::negative;
+    const float rounded = static_cast<float>(value);
+    if (!std::isfinite(rounded))
+        return CapacityStatus::out_of_range;
+    capacity = rounded;
+    return CapacityStatus::ok;
+}
+
+// A token quoted for a message: at most 32 characters, anything unprintable shown as '?', so
+// that a message stays one readable line whatever the file holds.
+std::string describe_token(std::string_view token)
+{
+    constexpr std::size_t shown = 32;
+    std::string quoted = "'";
+    for (const char c : token.substr(0, shown))
+        quoted += (c >= ' ' && c <= '~') ? c : '?';
+    quoted += token.size() > shown ? "...'" : "'";
+    return quoted;
+}
+
+// The parser's state while it walks the lines.
+class Parser
+{
+public:
+    explicit Parser(DimacsParseResult &into)
+        : result(into)
+        , problem(into.problem)
+    {
+    }
+
+    // Returns false and fills the error at the first bad line.
+    bool line(long number, const char *begin, const char *end, std::size_t text_size)
+    {
+        LineScanner scan(begin, end);
+        const std::string_view kind = scan.token();
+        if (kind.empty() || kind.front() == 'c')
+            return true;
+        if (kind == "p")
+            return problem_line(number, scan, text_size);
+        if (kind == "n")
+            return node_line(number, scan);
+        if (kind == "a")
+            return arc_line(number, scan);
+        return fail(number,
+                    "unknown line type " + describe_token(kind) + " (expected c, p, n or a)");
+    }
+
+    // Checks what only the whole file can tell.
+    bool finish()
+    {
+        if (problem_line_number == 0)
+            return fail(0, "no problem line ('p max N M')");
+        if (problem.source < 0)
+            return fail(problem_line_number, "no source node (expected a line 'n ID s')");
+        if (problem.sink < 0)
+            return fail(problem_line_number, "no sink node (expected a line 'n ID t')");
+        if (static_cast<long>(problem.arcs.size()) != problem.declared_arcs)
+            return fail(problem_line_number,
+                        "the problem line declares " + std::to_string(problem.declared_arcs)
+                            + " arcs but the file has " + std::to_string(problem.arcs.size()));
+        return true;
+    }
+
+private:
+    bool fail(long number, std::string message)
+    {
+        result.line = number;
+        result.error = std::move(message);
+        return false;
+    }
+
+    bool problem_line(long number, LineScanner &scan, std::size_t text_size)
+    {
+        if (problem_line_number != 0)
+            return fail(number,
+                        "second problem line (the first is line "
+                            + std::to_string(problem_line_number) + ")");
+        const std::string_view type = scan.token();
+        const std::string_view nodes_token = scan.token();
+        const std::string_view arcs_token = scan.token();
+        if (type != "max") {
+            if (type.empty())
+                return fail(number, "malformed problem line (expected 'p max N M')");
+            return fail(number,
+                        "problem type " + describe_token(type)
+                            + " is not supported (expected 'p max N M')");
+        }
+        long long nodes = 0;
+        long long arcs = 0;
+        if (!parse_integer(nodes_token, nodes) || !parse_integer(arcs_token, arcs)
+            || !scan.at_end())
+            return fail(number, "malformed problem line (expected 'p max N M')");
+        if (nodes < 2 || nodes > MAX_DECLARED_NODES)
+            return fail(number,
+                        "node count " + std::to_string(nodes) + " is out of range 2.."
+                            + std::to_string(MAX_DECLARED_NODES));
+        if (arcs < 0 || arcs > MAX_DECLARED_ARCS)
+            return fail(number,
+                        "arc count " + std::to_string(arcs) + " is out of range 0.."
+                            + std::to_string(MAX_DECLARED_ARCS));
+        problem_line_number = number;
+        problem.node_count = static_cast<int>(nodes);
+        problem.declared_arcs = static_cast<long>(arcs);
+        // An arc line takes at least 8 bytes ("a 1 2 3\n"): never trust the count beyond that.
+        const auto possible = static_cast<long long>(text_size / 8 + 1);
+        problem.arcs.reserve(static_cast<std::size_t>(std::min(arcs, possible)));
+        return true;
+    }
+
+    // Reads a node id token into a node index; fails with a message on a bad token.
+    bool node_id(long number, std::string_view token, const char *what, std::int32_t &index)
+    {
+        long long id = 0;
+        if (!parse_integer(token, id))
+            return fail(number,
+                        std::string(what) + " " + describe_token(token) + " is not an integer");
+        if (id < 1 || id > problem.node_count)
+            return fail(number,
+                        std::string(what) + " " + std::to_string(id) + " is out of range 1.."
+                            + std::to_string(problem.node_count));
+        index = static_cast<std::int32_t>(id - 1);
+        return true;
+    }
+
+    bool node_line(long number, LineScanner &scan)
+    {
+        if (problem_line_number == 0)
+            return fail(number, "node line before the problem line");
+        const std::string_view id_token = scan.token();
+        const std::string_view role = scan.token();
+        if (id_token.empty() || (role != "s" && role != "t") || !scan.at_end())
+            return fail(number, "malformed node line (expected 'n ID s' or 'n ID t')");
+        std::int32_t index = 0;
+        if (!node_id(number, id_token, "node id", index))
+            return false;
+        const bool is_source = role == "s";
+        std::int32_t &slot = is_source ? problem.source : problem.sink;
+        const std::int32_t other = is_source ? problem.sink : problem.source;
+        if (slot >= 0)
+            return fail(number,
+                        std::string(is_source ? "second source" : "second sink") + " (node "
+                            + std::to_string(slot + 1) + " is already the "
+                            + (is_source ? "source)" : "sink)"));
+        if (other == index)
+            return fail(number,
+                        "node " + std::to_string(index + 1)
+                            + " cannot be both the source and the sink");
+        slot = index;
+        return true;
+    }
+
+    bool arc_line(long number, LineScanner &scan)
+    {
+        if (problem_line_number == 0)
+            return fail(number, "arc line before the problem line");
+        const std::string_view tail_token = scan.token();
+        const std::string_view head_token = scan.token();
+        const std::string_view capacity_token = scan.token();
+        if (capacity_token.empty() || !scan.at_end())
+            return fail(number, "malformed arc line (expected 'a U V CAP')");
+        DimacsArc arc {};
+        if (!node_id(number, tail_token, "arc tail", arc.tail)
+            || !node_id(number, head_token, "arc head", arc.head))
+            return false;
+        switch (parse_capacity(capacity_token, arc.capacity)) {
+        case CapacityStatus::ok:
+            break;
+        case CapacityStatus::malformed:
+            return fail(number, "capacity " + describe_token(capacity_token) + " is not a number");
+        case CapacityStatus::negative:
+            return fail(number, "negative capacity " + describe_token(capacity_token));
+        case CapacityStatus::out_of_range:
+            return fail(number,
+                        "capacity " + describe_token(capacity_token)
+                            + " does not fit in single precision");
+        }
+        if (static_cast<long>(problem.arcs.size()) >= problem.declared_arcs)
+            return fail(number,
+                        "more arc lines than the " + std::to_string(problem.declared_arcs)
+                            + " the problem line declares");
+        problem.arcs.push_back(arc);
+        return true;
+    }
+
+    DimacsParseResult &result;
+    DimacsProblem &problem;
+    long problem_line_number = 0;
+};
+
+} // namespace
+
+DimacsParseResult parse_dimacs(std::string_view text)
+{
+    DimacsParseResult result;
+    Parser parser(result);
+    const char *pos = text.data();
+    const char *const end = pos + text.size();
+    long number = 0;
+    while (pos != end) {
+        ++number;
+        const void *found = std::memchr(pos, '\n', static_cast<std::size_t>(end - pos));
+        const char *line_end = found ? static_cast<const char *>(found) : end;
+        if (!parser.line(number, pos, line_end, text.size())) {
+            result.problem = DimacsProblem();
+            return result;
+        }
+        pos = found ? line_end + 1 : end;
+    }
+    if (!parser.finish())
+        result.problem = DimacsProblem();
+    return result;
+}
+
+DimacsParseResult read_dimacs_file(const std::string &path)
+{
+    DimacsParseResult failed;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        failed.error = std::string("cannot open: ") + std::strerror(errno);
+        return failed;
+    }
+    std::string text;
+    struct stat info
+    {
+    };
+    if (fstat(fileno(file), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            std::fclose(file);
+            failed.error = std::string("cannot read: ") + std::strerror(EISDIR);
+            return failed;
+        }
+        // Only a regular file's size means anything; pipes and devices just grow the string.
+        if (S_ISREG(info.st_mode) && info.st_size > 0)
+            text.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        text.append(buffer, got);
+        if (got < sizeof buffer)
+            break;
+    }
+    const bool read_error = std::ferror(file) != 0;
+    const int read_errno = errno;
+    std::fclose(file);
+    if (read_error) {
+        failed.error = std::string("cannot read: ") + std::strerror(read_errno);
+        return failed;
+    }
+    return parse_dimacs(text);
+}
+
+std::vector<DimacsPair> pair_dimacs_arcs(const DimacsProblem &problem)
+{
+    const std::vector<DimacsArc> &arcs = problem.arcs;
+    const auto is_inner = [&](const DimacsArc &arc) {
+        return arc.tail != arc.head && arc.tail != problem.source && arc.tail != problem.sink
+            && arc.head != problem.source && arc.head != problem.sink;
+    };
+    const auto low = [](const DimacsArc &arc) { return std::min(arc.tail, arc.head); };
+    const auto high = [](const DimacsArc &arc) { return std::max(arc.tail, arc.head); };
+
+    // Order the inner arcs by (lower end, higher end, file position): the arcs between two
+    // nodes become one run in file order.
+    std::vector<std::uint32_t> order;
+    std::size_t inner_count = 0;
+    for (const DimacsArc &arc : arcs)
+        if (is_inner(arc))
+            ++inner_count;
+    const auto by_high = [&](std::uint32_t a, std::uint32_t b) {
+        const std::int32_t ha = high(arcs[a]);
+        const std::int32_t hb = high(arcs[b]);
+        return ha != hb ? ha < hb : a < b;
+    };
+    const auto node_count = static_cast<std::size_t>(problem.node_count);
+    if (node_count <= 4 * inner_count + 1024) {
+        // Usual case: a counting sort by the lower end keeps file order within a group, and the
+        // groups are as small as the node degrees.
+        std::vector<std::uint32_t> group_start(node_count + 1, 0);
+        for (const DimacsArc &arc : arcs)
+            if (is_inner(arc))
+                ++group_start[static_cast<std::size_t>(low(arc)) + 1];
+        for (std::size_t i = 0; i < node_count; ++i)
+            group_start[i + 1] += group_start[i];
+        order.resize(inner_count);
+        {
+            std::vector<std::uint32_t> fill(group_start.begin(), group_start.end() - 1);
+            for (std::size_t k = 0; k < arcs.size(); ++k)
+                if (is_inner(arcs[k]))
+                    order[fill[static_cast<std::size_t>(low(arcs[k]))]++] =
+                        static_cast<std::uint32_t>(k);
+        }
+        for (std::size_t i = 0; i < node_count; ++i) {
+            const auto first = order.begin() + group_start[i];
+            const auto last = order.begin() + group_start[i + 1];
+            if (last - first > 1)
+                std::sort(first, last, by_high);
+        }
+    } else {
+        // Few arcs among many nodes: a plain sort costs less than a table over all the nodes.
+        order.reserve(inner_count);
+        for (std::size_t k = 0; k < arcs.size(); ++k)
+            if (is_inner(arcs[k]))
+                order.push_back(static_cast<std::uint32_t>(k));
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            const std::int32_t la = low(arcs[a]);
+            const std::int32_t lb = low(arcs[b]);
+            return la != lb ? la < lb : by_high(a, b);
+        });
+    }
+
+    // In each run, an arc joins the earliest waiting arc of the opposite direction. The waiting
+    // arcs of a run all point the same way, or they would have been paired.
+    constexpr std::uint32_t NONE = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> partner(arcs.size(), NONE);
+    std::vector<std::uint32_t> waiting;
+    std::size_t run = 0;
+    while (run < order.size()) {
+        const DimacsArc &first = arcs[order[run]];
+        std::size_t run_end = run + 1;
+        while (run_end < order.size() && low(arcs[order[run_end]]) == low(first)
+               && high(arcs[order[run_end]]) == high(first))
+            ++run_end;
+        waiting.clear();
+        std::size_t waiting_head = 0;
+        bool waiting_upward = false;
+        for (std::size_t r = run; r < run_end; ++r) {
+            const std::uint32_t k = order[r];
+            const bool upward = arcs[k].tail < arcs[k].head;
+            if (waiting_head < waiting.size() && waiting_upward != upward) {
+                const std::uint32_t mate = waiting[waiting_head++];
+                partner[k] = mate;
+                partner[mate] = k;
+                continue;
+            }
+            if (waiting_head == waiting.size()) {
+                waiting.clear();
+                waiting_head = 0;
+                waiting_upward = upward;
+            }
+            waiting.push_back(k);
+        }
+        run = run_end;
+    }
+
+    std::vector<DimacsPair> pairs;
+    pairs.reserve(order.size());
+    for (std::size_t k = 0; k < arcs.size(); ++k) {
+        const DimacsArc &arc = arcs[k];
+        if (!is_inner(arc))
+            continue;
+        if (partner[k] == NONE)
+            pairs.push_back({arc.tail, arc.head, arc.capacity, 0.0f});
+        else if (partner[k] > k)
+            pairs.push_back({arc.tail, arc.head, arc.capacity, arcs[partner[k]].capacity});
+    }
+    return pairs;
+}
+
+std::unique_ptr<FlowGraph> build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn)
+{
+    const std::vector<DimacsPair> pairs = pair_dimacs_arcs(problem);
+    auto graph =
+        std::make_unique<FlowGraph>(problem.node_count, static_cast<int>(pairs.size()), error_fn);
+    for (int i = 0; i < problem.node_count; ++i)
+        graph->add_node();
+    for (const DimacsArc &arc : problem.arcs) {
+        const bool from_source = arc.tail == problem.source;
+        const bool to_sink = arc.head == problem.sink;
+        if (from_source && to_sink)
+            graph->add_terminal_weights(problem.source, arc.capacity, arc.capacity);
+        else if (from_source && arc.head != problem.source)
+            graph->add_terminal_weights(arc.head, arc.capacity, 0.0f);
+        else if (to_sink && arc.tail != problem.sink)
+            graph->add_terminal_weights(arc.tail, 0.0f, arc.capacity);
+    }
+    for (const DimacsPair &pair : pairs)
+        graph->add_edge(pair.tail, pair.head, pair.capacity, pair.reverse_capacity);
+    return graph;
+}
+
+std::vector<int> dimacs_sink_side(const DimacsProblem &problem, const FlowGraph &graph)
+{
+    std::vector<int> ids;
+    for (int i = 0; i < problem.node_count; ++i)
+        if (i == problem.sink || (i != problem.source && graph.segment_of(i) == SINK_SIDE))
+            ids.push_back(i + 1);
+    return ids;
+}

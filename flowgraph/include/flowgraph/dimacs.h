@@ -1,0 +1,87 @@
+// Reading max-flow problems in the DIMACS text form used for benchmark instances, and turning
+// them into a FlowGraph: arcs from the source and to the sink become terminal weights, the other
+// arcs become arc pairs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "flowgraph/error.h"
+#include "flowgraph/flow_graph.h"
+
+// One arc line `a U V CAP`, with the ids turned into node indices (id - 1).
+struct DimacsArc
+{
+    std::int32_t tail;
+    std::int32_t head;
+    float capacity;
+};
+
+// A parsed problem. Node index i stands for DIMACS id i + 1; the source and the sink are nodes
+// like the others here, and every arc line is kept, in file order.
+struct DimacsProblem
+{
+    int node_count = 0; // N of the problem line
+    long declared_arcs = 0; // M of the problem line (equal to arcs.size() after a good parse)
+    int source = -1; // node index of `n ID s`
+    int sink = -1; // node index of `n ID t`
+    std::vector<DimacsArc> arcs;
+};
+
+// Result of reading a problem: either a problem, or an error message and the 1-based line it
+// concerns (0 when it concerns the file as a whole, such as a file that cannot be read).
+struct DimacsParseResult
+{
+    DimacsProblem problem;
+    std::string error; // empty on success
+    long line = 0;
+
+    bool ok() const { return error.empty(); }
+};
+
+// Parses a whole problem held in memory. Accepted: comment lines starting with `c`, blank lines,
+// exactly one `p max N M` before any other descriptor, `n ID s` and `n ID t` once each on distinct
+// nodes, and exactly M lines `a U V CAP`. Ids run from 1 to N; a capacity is a non-negative
+// decimal number that is finite in single precision. Lines may end in LF or CR LF. Anything else
+// is reported with its line; nothing in the text can make the parser crash.
+DimacsParseResult parse_dimacs(std::string_view text);
+
+// Reads the file at path whole and parses it. A file that cannot be opened or read gives an
+// error with line 0 that carries the system's reason.
+DimacsParseResult read_dimacs_file(const std::string &path);
+
+// One arc pair of the graph built from a problem: tail -> head with residual capacity and
+// head -> tail with residual reverse_capacity.
+struct DimacsPair
+{
+    std::int32_t tail;
+    std::int32_t head;
+    float capacity;
+    float reverse_capacity;
+};
+
+// The arc pairs for the arcs of a problem that touch neither terminal, in the order they are
+// added to the graph. Pairing rule: the arcs between two nodes are taken in file order, and an
+// arc u -> v joins the earliest arc v -> u that is not yet paired; an arc that finds none waits
+// for a later reverse arc, and one that never gets a partner forms a pair with reverse capacity 0.
+// A pair stands at the position of its earlier arc and runs in that arc's direction. Loops
+// (u -> u) carry no flow across any cut and are dropped. Parallel arcs in the same direction
+// stay separate pairs.
+std::vector<DimacsPair> pair_dimacs_arcs(const DimacsProblem &problem);
+
+// Builds the graph for a well-formed problem: one node per id (node i for id i + 1, so the
+// terminals' own nodes stay isolated), then the terminal weights of the arcs in file order, then
+// the pairs of pair_dimacs_arcs. An arc s -> v adds source capacity to v, v -> t adds sink
+// capacity to v, and s -> t is flow that needs no path: it is counted through the source's own
+// isolated node, given equal source and sink capacity. Arcs into the source or out of the sink
+// can never carry flow of a maximum flow and are dropped. Both arrays are reserved at their
+// exact sizes, so building never grows them.
+std::unique_ptr<FlowGraph> build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn);
+
+// The DIMACS ids on the sink side of the minimum cut, ascending, after maxflow() on the graph
+// that build_flow_graph made from problem: the sink itself and every node the solver left on
+// SINK_SIDE. These are exactly the nodes that can still send flow to the sink.
+std::vector<int> dimacs_sink_side(const DimacsProblem &problem, const FlowGraph &graph);
