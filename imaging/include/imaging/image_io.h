@@ -1,0 +1,27 @@
+// Reading pictures and writing result PNG files, with failures carried back as text.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// Largest picture that opens, in pixels. Qt's own reader limit is raised to fit it: larger
+// photos would not fit the engine's graph in memory anyway.
+inline constexpr long long max_image_pixels = 100'000'000;
+
+// A loaded picture, or why there is none.
+struct LoadedImage
+{
+    QImage image; // null on failure
+    QString error; // empty on success
+
+    bool ok() const { return !image.isNull(); }
+};
+
+// Reads the picture at `path`, its format guessed from the contents. Refuses pictures of more
+// than max_image_pixels with a message that says so.
+LoadedImage load_image(const QString &path);
+
+// Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
+// it is complete, so a failed write never leaves a truncated file. Returns an empty string on
+// success, otherwise the reason.
+QString write_png(const QImage &image, const QString &path);

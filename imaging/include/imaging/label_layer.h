@@ -1,0 +1,50 @@
+// LabelLayer records which pixels of an image the user painted as Background or Object.
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+
+#include <cstdint>
+
+enum class Label : std::uint8_t {
+    none = 0,
+    background = 1, // red strokes, draw mode 1
+    object = 2, // green strokes, any other draw mode
+};
+
+// One label per image pixel, none until painted. Discs are rasterised exactly as the canvas
+// paints them (same pen, no antialiasing), so the layer marks exactly the pixels a stroke turned
+// pure red or pure green; a later disc replaces an earlier one where they overlap. Points outside
+// the image are ignored. Internally a greyscale QImage whose pixel values are the labels.
+class LabelLayer
+{
+public:
+    LabelLayer() = default;
+    // A width x height layer with every label none.
+    LabelLayer(int width, int height);
+
+    // Reads a strokes picture: pure red (255, 0, 0) is Background, pure green (0, 255, 0) is
+    // Object, every other colour none. Alpha is ignored.
+    static LabelLayer from_strokes_image(const QImage &strokes);
+
+    int width() const { return layer.width(); }
+    int height() const { return layer.height(); }
+    bool is_empty() const { return layer.isNull(); }
+
+    // Requires 0 <= x < width(), 0 <= y < height().
+    Label at(int x, int y) const { return static_cast<Label>(layer.constScanLine(y)[x]); }
+    void set(int x, int y, Label label);
+
+    // Sets every label to none.
+    void clear();
+
+    // Records the disc a canvas paints at `centre` (pixel coordinates) with a pen of `pen_width`
+    // (0: one-pixel pen) in draw mode `mode`: 1 gives Background, any other mode Object.
+    void paint_disc(QPointF centre, int pen_width, int mode);
+
+    // Number of pixels that carry `label`.
+    long long count(Label label) const;
+
+private:
+    QImage layer; // Format_Grayscale8, pixel value = Label
+};

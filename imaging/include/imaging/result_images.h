@@ -1,0 +1,30 @@
+// The seven RGB888 pictures that show a solved segmentation.
+#pragma once
+
+#include <QImage>
+
+#include <cstdint>
+
+class Segmenter;
+
+// The result images in the order they are built and handed to their views. g is a pixel's grey
+// level; "Background side" means Segmenter::is_background is true.
+struct ResultImages
+{
+    QImage binary_mask; // Background side black, Object side white
+    QImage segmented; // Background side (g, g, g), Object side pure red
+    QImage edge; // scaled(gradient_ratio) everywhere
+    QImage histo; // scaled(likelihood / likelihood_max) everywhere
+    QImage prob; // scaled(edge_weight / weight_max) everywhere
+    QImage bg_segmented; // Background side (g, g, g), Object side black
+    QImage fg_segmented; // Background side black, Object side (g, g, g)
+};
+
+// Grey byte of a ratio: the integer part of 255 * ratio, truncated toward zero, low eight bits
+// kept (1.2 gives 306, stored as 50). A product that is not finite or lies outside the 32-bit
+// signed range gives 0.
+std::uint8_t scaled(double ratio);
+
+// Builds the seven images, each the engine's width x height in Format_RGB888.
+// Requires a solved engine: after Segmenter::compute returned done and before delete_graph.
+ResultImages make_result_images(const Segmenter &segmenter);

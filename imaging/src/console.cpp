@@ -1,0 +1,14 @@
+// The one place where imaging and the window write console lines.
+#include "imaging/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void console_print(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}

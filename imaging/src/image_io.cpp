@@ -1,0 +1,55 @@
+// Loading pictures with a sane size bound, and atomic PNG writes.
+#include "imaging/image_io.h"
+
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+namespace {
+
+// Room for max_image_pixels at 8 bytes per pixel (16-bit channels), in MiB.
+constexpr int reader_allocation_limit_mib =
+    static_cast<int>(max_image_pixels * 8 / (1024 * 1024)) + 1;
+
+} // namespace
+
+LoadedImage load_image(const QString &path)
+{
+    LoadedImage result;
+    if (path.isEmpty()) {
+        result.error = QStringLiteral("no file name given");
+        return result;
+    }
+    QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (size.isValid() && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
+        result.error = QStringLiteral("the picture is %1 x %2 pixels; at most %3 megapixels can "
+                                      "be opened")
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(max_image_pixels / 1'000'000);
+        return result;
+    }
+    result.image = reader.read();
+    if (result.image.isNull())
+        result.error = reader.errorString();
+    return result;
+}
+
+QString write_png(const QImage &image, const QString &path)
+{
+    if (image.isNull())
+        return QStringLiteral("there is no picture to write");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return writer.errorString();
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}

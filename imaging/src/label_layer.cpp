@@ -1,0 +1,80 @@
+// The label layer: painted strokes as one label per pixel.
+#include "imaging/label_layer.h"
+
+#include <QBrush>
+#include <QPainter>
+#include <QPen>
+
+namespace {
+
+// A grey whose 8-bit level is the label's value, so painting it writes the label itself.
+QColor label_colour(Label label)
+{
+    const int value = static_cast<int>(label);
+    return QColor(value, value, value);
+}
+
+} // namespace
+
+LabelLayer::LabelLayer(int width, int height)
+    : layer(width, height, QImage::Format_Grayscale8)
+{
+    clear();
+}
+
+LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
+{
+    LabelLayer result(strokes.width(), strokes.height());
+    if (strokes.isNull())
+        return result;
+    const QImage argb = strokes.format() == QImage::Format_ARGB32
+        ? strokes
+        : strokes.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
+        std::uint8_t *out = result.layer.scanLine(y);
+        for (int x = 0; x < argb.width(); ++x) {
+            const QRgb rgb = row[x] & RGB_MASK;
+            if (rgb == (qRgb(255, 0, 0) & RGB_MASK))
+                out[x] = static_cast<std::uint8_t>(Label::background);
+            else if (rgb == (qRgb(0, 255, 0) & RGB_MASK))
+                out[x] = static_cast<std::uint8_t>(Label::object);
+        }
+    }
+    return result;
+}
+
+void LabelLayer::set(int x, int y, Label label)
+{
+    layer.scanLine(y)[x] = static_cast<std::uint8_t>(label);
+}
+
+void LabelLayer::clear()
+{
+    if (!layer.isNull())
+        layer.fill(0);
+}
+
+void LabelLayer::paint_disc(QPointF centre, int pen_width, int mode)
+{
+    if (layer.isNull())
+        return;
+    const QColor colour = label_colour(mode == 1 ? Label::background : Label::object);
+    QPainter painter(&layer);
+    // The canvas's own pen: the same raster engine then touches the same pixels.
+    painter.setPen(QPen(QBrush(colour, Qt::SolidPattern), pen_width, Qt::SolidLine, Qt::RoundCap,
+                        Qt::RoundJoin));
+    painter.drawPoints(&centre, 1);
+}
+
+long long LabelLayer::count(Label label) const
+{
+    long long n = 0;
+    const auto value = static_cast<std::uint8_t>(label);
+    for (int y = 0; y < layer.height(); ++y) {
+        const std::uint8_t *row = layer.constScanLine(y);
+        for (int x = 0; x < layer.width(); ++x)
+            n += row[x] == value ? 1 : 0;
+    }
+    return n;
+}
