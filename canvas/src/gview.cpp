@@ -125,7 +125,7 @@ void GView::mouseMoveEvent(QMouseEvent *event)
 
     const QPointF centre = mapToScene(QPoint(last_x, last_y));
     // A null pixmap cannot be painted on; nothing is drawn then.
-    if (!painter.begin(pixmap))
+    if (pixmap->isNull() || !painter.begin(pixmap))
         return;
     const QColor colour = draw_mode == 1 ? QColor(Qt::red) : QColor(Qt::green);
     // No render hints: the disc is not antialiased, so each touched pixel is exactly red or green.
