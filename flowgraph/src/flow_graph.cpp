@@ -7,6 +7,7 @@
 
 #include "console.h"
 #include "fatal.h"
+#include "graph_memory.h"
 #include "link_pool.h"
 
 void flowgraph_fatal(ErrorFn error_fn, const char *message)
@@ -77,8 +78,8 @@ FlowGraph::FlowGraph(int node_hint, int arc_hint, ErrorFn error_fn_)
     const auto arc_records = 2 * static_cast<std::size_t>(arc_hint);
     if (arc_records > MAX_ARCS)
         fatal("Not enough memory at malloc!");
-    nodes = static_cast<Node *>(std::malloc(node_records * sizeof(Node)));
-    arcs = static_cast<Arc *>(std::malloc(arc_records * sizeof(Arc)));
+    nodes = static_cast<Node *>(graph_memory::allocate(node_records * sizeof(Node)));
+    arcs = static_cast<Arc *>(graph_memory::allocate(arc_records * sizeof(Arc)));
     if (!nodes || !arcs)
         fatal("Not enough memory at malloc!");
     node_limit = static_cast<std::uint32_t>(node_records);
@@ -89,8 +90,8 @@ FlowGraph::~FlowGraph()
 {
     delete orphan_pool;
     orphan_pool = nullptr;
-    std::free(nodes);
-    std::free(arcs);
+    graph_memory::release(nodes, std::size_t {node_limit} * sizeof(Node));
+    graph_memory::release(arcs, std::size_t {arc_limit} * sizeof(Arc));
 }
 
 void FlowGraph::fatal(const char *message) const
@@ -173,6 +174,16 @@ void FlowGraph::remove_from_changed_list(int i)
     nodes[i].flags &= ~IN_CHANGED_LIST;
 }
 
+std::size_t FlowGraph::kept_memory_bytes()
+{
+    return graph_memory::kept_bytes();
+}
+
+void FlowGraph::release_kept_memory()
+{
+    graph_memory::trim();
+}
+
 void FlowGraph::grow_nodes(int num)
 {
     flowgraph_console::realloc_nodes();
@@ -183,7 +194,8 @@ void FlowGraph::grow_nodes(int num)
         new_max = needed;
     if (new_max > MAX_NODES)
         fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Node *>(std::realloc(nodes, new_max * sizeof(Node)));
+    auto *moved = static_cast<Node *>(
+        graph_memory::reallocate(nodes, old_max * sizeof(Node), new_max * sizeof(Node)));
     if (!moved)
         fatal("Not enough memory at realloc!");
     // Arcs refer to nodes by index, so nothing needs correcting after a move.
@@ -202,7 +214,8 @@ void FlowGraph::grow_arcs()
         ++new_max;
     if (new_max > MAX_ARCS)
         fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Arc *>(std::realloc(arcs, new_max * sizeof(Arc)));
+    auto *moved = static_cast<Arc *>(
+        graph_memory::reallocate(arcs, old_max * sizeof(Arc), new_max * sizeof(Arc)));
     if (!moved)
         fatal("Not enough memory at realloc!");
     arcs = moved;

@@ -2,6 +2,7 @@
 // search-tree max-flow solver that finds its minimum cut.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "flowgraph/chunk_list.h"
@@ -128,6 +129,11 @@ public:
     // Residual of the forward (i -> j) or reverse (j -> i) arc of the pair added k-th (from 0).
     float forward_residual(int k) const { return arcs[2 * k].residual; }
     float reverse_residual(int k) const { return arcs[2 * k + 1].residual; }
+
+    // Large node and arc arrays outlive their graph so that the next graph of a similar size
+    // reuses resident pages. These report and release what is kept (for every graph at once).
+    static std::size_t kept_memory_bytes();
+    static void release_kept_memory();
 
     // Verifies the solver's invariants after maxflow(): tree links consistent, no residual arc
     // from the source tree to the sink tree, no queued node. Returns false at the first breach.
