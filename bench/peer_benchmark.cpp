@@ -1,0 +1,387 @@
+// Side-by-side benchmark of our max-flow solver and the peer libraries on the graphs the engine
+// builds: synthetic pictures in three contrasts and three sizes, and photos converted by
+// scripts/bench-photos.sh. Every library gets the identical graph; each benchmark reports build
+// and solve time, resident bytes per pixel, the flow and how far it is from ours, and the share
+// of pixels on the same side of the cut as ours. A flow that differs from ours by more than a
+// relative 1e-5, or a cut whose capacity is not the flow, fails the benchmark.
+//
+// Extra flags (besides Google Benchmark's own):
+//   --peer_smoke          only the smallest synthetic pictures and photos up to 0.3 megapixels
+//   --peer_photos=DIR     photos (*.ppm, *.pgm) to add; default $VELLACUT_BENCH_PHOTOS
+//   --peer_table=FILE     write a Markdown table of the results (medians over repetitions)
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "instance_graph.h"
+#include "instance_picture.h"
+#include "peer_memory.h"
+#include "peer_solvers.h"
+
+namespace {
+
+// Largest relative difference allowed between a library's flow and ours, and between a flow and
+// the capacity of the cut that library reports.
+constexpr double flow_tolerance = 1e-5;
+
+struct InstanceSource
+{
+    std::string name;
+    std::function<PhotoResult()> make;
+};
+
+// The instance being benchmarked, with our solver's answer as reference. Only one is kept: the
+// benchmarks of one instance run one after another.
+struct Prepared
+{
+    std::string name;
+    Instance instance;
+    MergedTerminals terminals;
+    double reference_flow = 0.0;
+    std::vector<std::uint8_t> reference_sides;
+    std::string error;
+};
+
+Prepared &prepare(const InstanceSource &source)
+{
+    static Prepared prepared;
+    if (prepared.name == source.name)
+        return prepared;
+    prepared = Prepared();
+    prepared.name = source.name;
+    PhotoResult picture = source.make();
+    if (!picture.error.empty()) {
+        prepared.error = source.name + ": " + picture.error;
+        return prepared;
+    }
+    ExtractResult extracted = extract_instance(picture.picture);
+    if (!extracted.error.empty()) {
+        prepared.error = source.name + ": " + extracted.error;
+        return prepared;
+    }
+    prepared.instance = std::move(extracted.instance);
+    prepared.terminals = merge_terminal_calls(prepared.instance);
+    auto reference = make_flowgraph_solver();
+    reference->build(prepared.instance);
+    prepared.reference_flow = reference->solve();
+    prepared.reference_sides = source_sides(*reference, prepared.instance.node_count());
+    return prepared;
+}
+
+double relative_difference(double value, double reference)
+{
+    const double scale = std::max(std::abs(reference), 1e-30);
+    return std::abs(value - reference) / scale;
+}
+
+// Answer and memory checks of one library on one instance, made once, outside the timed loop.
+struct Checks
+{
+    double flow = 0.0;
+    double flow_difference = 0.0; // relative, against ours
+    double cut_difference = 0.0; // relative, cut capacity against the library's own flow
+    double same_side = 0.0; // share of pixels on the same side as ours, in percent
+    FreshRun fresh;
+    std::string error;
+};
+
+Checks run_checks(const PeerLibrary &library, const Prepared &prepared)
+{
+    Checks checks;
+    const Instance &instance = prepared.instance;
+    auto solver = library.make();
+    solver->build(instance);
+    checks.flow = solver->solve();
+    const std::vector<std::uint8_t> sides = source_sides(*solver, instance.node_count());
+    solver->release();
+
+    checks.flow_difference = relative_difference(checks.flow, prepared.reference_flow);
+    checks.cut_difference =
+        relative_difference(cut_capacity(instance, prepared.terminals, sides), checks.flow);
+    long same = 0;
+    for (std::size_t i = 0; i < sides.size(); ++i)
+        same += sides[i] == prepared.reference_sides[i] ? 1 : 0;
+    checks.same_side = 100.0 * static_cast<double>(same) / static_cast<double>(sides.size());
+    checks.fresh = measure_in_fresh_process(library, instance);
+
+    if (checks.flow_difference > flow_tolerance)
+        checks.error = "flow differs from ours";
+    else if (checks.cut_difference > flow_tolerance)
+        checks.error = "capacity of the reported cut differs from the flow";
+    else if (!checks.fresh.error.empty())
+        checks.error = checks.fresh.error;
+    else if (relative_difference(checks.fresh.flow, prepared.reference_flow) > flow_tolerance)
+        checks.error = "flow in a fresh process differs from ours";
+    return checks;
+}
+
+void peer_benchmark(benchmark::State &state, const InstanceSource *source,
+                    const PeerLibrary *library)
+{
+    const Prepared &prepared = prepare(*source);
+    if (!prepared.error.empty()) {
+        state.SkipWithError(prepared.error.c_str());
+        return;
+    }
+    // Google Benchmark calls this function several times while it settles the iteration count;
+    // the checks run once per library and instance.
+    static std::map<std::string, Checks> checked;
+    const std::string key = std::string(library->name) + "/" + source->name;
+    auto found = checked.find(key);
+    if (found == checked.end())
+        found = checked.emplace(key, run_checks(*library, prepared)).first;
+    const Checks &checks = found->second;
+    if (!checks.error.empty()) {
+        state.SkipWithError(checks.error.c_str());
+        return;
+    }
+
+    const Instance &instance = prepared.instance;
+    auto solver = library->make();
+    double build_seconds = 0.0;
+    double solve_seconds = 0.0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        solver->build(instance);
+        const auto built = Clock::now();
+        const double flow = solver->solve();
+        const auto solved = Clock::now();
+        solver->release();
+        const double build = std::chrono::duration<double>(built - start).count();
+        const double solve = std::chrono::duration<double>(solved - built).count();
+        state.SetIterationTime(build + solve);
+        build_seconds += build;
+        solve_seconds += solve;
+        if (relative_difference(flow, prepared.reference_flow) > flow_tolerance) {
+            state.SkipWithError("flow differs from ours");
+            break;
+        }
+    }
+
+    const double pixels = instance.node_count();
+    using benchmark::Counter;
+    state.counters["build_ms"] = Counter(1e3 * build_seconds, Counter::kAvgIterations);
+    state.counters["solve_ms"] = Counter(1e3 * solve_seconds, Counter::kAvgIterations);
+    state.counters["first_build_ms"] = 1e3 * checks.fresh.build_seconds;
+    state.counters["first_solve_ms"] = 1e3 * checks.fresh.solve_seconds;
+    state.counters["B/px"] = checks.fresh.after_solve / pixels;
+    state.counters["peakB/px"] = checks.fresh.peak / pixels;
+    state.counters["flow"] = checks.flow;
+    state.counters["flow_diff"] = checks.flow_difference;
+    state.counters["same_side_%"] = checks.same_side;
+    state.SetItemsProcessed(state.iterations() * instance.node_count());
+}
+
+// Collects the per-repetition runs for the Markdown table while printing as usual.
+class TableCollector : public benchmark::ConsoleReporter
+{
+public:
+    struct Row
+    {
+        std::vector<double> build_ms;
+        std::vector<double> solve_ms;
+        std::map<std::string, double> last;
+        std::string error;
+    };
+    std::vector<std::string> order;
+    std::map<std::string, Row> rows;
+
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &run : runs) {
+            if (run.run_type != Run::RT_Iteration)
+                continue;
+            const std::string name = run.benchmark_name();
+            auto [row, inserted] = rows.try_emplace(name);
+            if (inserted)
+                order.push_back(name);
+            if (run.error_occurred) {
+                row->second.error = run.error_message;
+                continue;
+            }
+            for (const auto &[counter_name, counter] : run.counters)
+                row->second.last[counter_name] = counter.value;
+            row->second.build_ms.push_back(row->second.last["build_ms"]);
+            row->second.solve_ms.push_back(row->second.last["solve_ms"]);
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return std::nan("");
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : 0.5 * (values[half - 1] + values[half]);
+}
+
+void write_table(const TableCollector &collector, const std::string &path)
+{
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) {
+        std::fprintf(stderr, "error: cannot write %s\n", path.c_str());
+        return;
+    }
+    std::fprintf(
+        file,
+        "| instance | library | build ms | solve ms | first build ms | first solve ms | resident "
+        "B/px | peak B/px | flow | flow vs ours | same side %% |\n"
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const std::string &name : collector.order) {
+        const TableCollector::Row &row = collector.rows.at(name);
+        // Names are peer/<library>/<instance>/manual_time.
+        const std::size_t first = name.find('/');
+        const std::size_t second = name.find('/', first + 1);
+        const std::size_t third = name.find('/', second + 1);
+        const std::string library = name.substr(first + 1, second - first - 1);
+        const std::string instance = name.substr(second + 1, third - second - 1);
+        if (!row.error.empty()) {
+            std::fprintf(file, "| %s | %s | failed: %s | | | | | | | | |\n", instance.c_str(),
+                         library.c_str(), row.error.c_str());
+            continue;
+        }
+        auto value = [&row](const char *counter) {
+            const auto found = row.last.find(counter);
+            return found == row.last.end() ? std::nan("") : found->second;
+        };
+        std::fprintf(file,
+                     "| %s | %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.6g | %.1e | %.3f |\n",
+                     instance.c_str(), library.c_str(), median(row.build_ms), median(row.solve_ms),
+                     value("first_build_ms"), value("first_solve_ms"), value("B/px"),
+                     value("peakB/px"), value("flow"), value("flow_diff"), value("same_side_%"));
+    }
+    std::fclose(file);
+}
+
+std::vector<InstanceSource> synthetic_sources(bool smoke)
+{
+    struct Size
+    {
+        int width;
+        int height;
+    };
+    // 4:3 pictures of about 0.25, 1 and 4 megapixels.
+    const std::vector<Size> sizes = smoke
+        ? std::vector<Size> {{576, 432}}
+        : std::vector<Size> {{576, 432}, {1152, 864}, {2304, 1728}};
+    const Contrast contrasts[] = {Contrast::separated, Contrast::moderate, Contrast::overlapping};
+    std::vector<InstanceSource> sources;
+    std::uint32_t seed = 20261207;
+    for (const Size size : sizes) {
+        for (const Contrast contrast : contrasts) {
+            const std::string name = std::string(contrast_name(contrast)) + "-"
+                + std::to_string(size.width) + "x" + std::to_string(size.height);
+            sources.push_back(
+                {name, [size, contrast, seed] {
+                     return PhotoResult {
+                         make_synthetic_picture(size.width, size.height, contrast, seed), {}};
+                 }});
+            ++seed;
+        }
+    }
+    return sources;
+}
+
+std::vector<InstanceSource> photo_sources(const std::string &directory, bool smoke)
+{
+    std::vector<InstanceSource> sources;
+    if (directory.empty())
+        return sources;
+    std::error_code error;
+    std::vector<std::filesystem::path> paths;
+    for (const auto &entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string extension = entry.path().extension().string();
+        if (entry.is_regular_file() && (extension == ".ppm" || extension == ".pgm"))
+            paths.push_back(entry.path());
+    }
+    if (error) {
+        std::fprintf(stderr, "warning: cannot read photo directory %s: %s\n", directory.c_str(),
+                     error.message().c_str());
+        return sources;
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const auto &path : paths) {
+        PhotoResult probe = load_photo_picture(path.string());
+        if (!probe.error.empty()) {
+            std::fprintf(stderr, "warning: skipping %s: %s\n", path.c_str(), probe.error.c_str());
+            continue;
+        }
+        if (smoke && probe.picture.pixels() > 300000)
+            continue;
+        const std::string file = path.string();
+        sources.push_back({probe.picture.name, [file] { return load_photo_picture(file); }});
+    }
+    return sources;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::string(argv[1]).rfind(fresh_process_flag, 0) == 0)
+        return fresh_process_main(std::string(argv[1]).substr(std::strlen(fresh_process_flag)));
+    // A helper process that dies must show up as a failed check, not end the benchmark.
+    std::signal(SIGPIPE, SIG_IGN);
+    benchmark::Initialize(&argc, argv);
+    bool smoke = false;
+    const char *photos_env = std::getenv("VELLACUT_BENCH_PHOTOS");
+    std::string photos = photos_env ? photos_env : "";
+    std::string table;
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        if (arg == "--peer_smoke") {
+            smoke = true;
+        } else if (arg.rfind("--peer_photos=", 0) == 0) {
+            photos = arg.substr(14);
+        } else if (arg.rfind("--peer_table=", 0) == 0) {
+            table = arg.substr(13);
+        } else {
+            std::fprintf(stderr, "error: unknown argument %s\n", arg.c_str());
+            return 2;
+        }
+    }
+
+    // Sources and libraries must outlive the registered benchmarks.
+    static std::vector<InstanceSource> sources = synthetic_sources(smoke);
+    for (InstanceSource &source : photo_sources(photos, smoke))
+        sources.push_back(std::move(source));
+    if (photos.empty())
+        std::fprintf(stderr,
+                     "note: no photo directory given (--peer_photos or "
+                     "VELLACUT_BENCH_PHOTOS); synthetic pictures only\n");
+    for (const InstanceSource &source : sources) {
+        for (const PeerLibrary &library : peer_libraries()) {
+            benchmark::RegisterBenchmark(
+                ("peer/" + std::string(library.name) + "/" + source.name).c_str(), peer_benchmark,
+                &source, &library)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+
+    TableCollector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    if (!table.empty())
+        write_table(collector, table);
+    // A failed check must fail the run, so that a smoke pass catches a wrong answer.
+    for (const auto &[name, row] : collector.rows) {
+        if (!row.error.empty())
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,63 @@
+// Our FlowGraph behind the peer interface, and the list of libraries in this build.
+#include "peer_solvers.h"
+
+#include <climits>
+
+#include "flowgraph/flow_graph.h"
+
+namespace {
+
+class FlowGraphSolver final : public PeerSolver
+{
+public:
+    void build(const Instance &instance) override
+    {
+        graph.reset();
+        // The engine's sizing: one node per pixel and room for three arc pairs per node.
+        const int nodes = instance.node_count();
+        const long long hint = 3LL * nodes;
+        graph = std::make_unique<FlowGraph>(
+            nodes, hint > INT_MAX ? INT_MAX : static_cast<int>(hint), nullptr);
+        for (int n = 0; n < nodes; ++n)
+            graph->add_node();
+        for (const TerminalCall &call : instance.terminal_calls)
+            graph->add_terminal_weights(call.node, call.source, call.sink);
+        for (const ArcPair &pair : instance.pairs)
+            graph->add_edge(pair.from, pair.to, pair.capacity, pair.capacity);
+    }
+    double solve() override { return static_cast<double>(graph->maxflow(false, nullptr)); }
+    bool source_side(int node) const override { return graph->segment_of(node) == SOURCE_SIDE; }
+    void release() override { graph.reset(); }
+
+private:
+    std::unique_ptr<FlowGraph> graph;
+};
+
+} // namespace
+
+std::unique_ptr<PeerSolver> make_flowgraph_solver()
+{
+    return std::make_unique<FlowGraphSolver>();
+}
+
+const std::vector<PeerLibrary> &peer_libraries()
+{
+    static const std::vector<PeerLibrary> libraries = {
+        {"flowgraph", make_flowgraph_solver},
+#ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
+        {"opencv", make_opencv_solver},
+#endif
+#ifdef VELLACUT_HAVE_BOOST_BK
+        {"boost", make_boost_solver},
+#endif
+    };
+    return libraries;
+}
+
+std::vector<std::uint8_t> source_sides(const PeerSolver &solver, int node_count)
+{
+    std::vector<std::uint8_t> sides(static_cast<std::size_t>(node_count));
+    for (int i = 0; i < node_count; ++i)
+        sides[static_cast<std::size_t>(i)] = solver.source_side(i) ? 1 : 0;
+    return sides;
+}

@@ -1,0 +1,47 @@
+// The max-flow libraries the benchmarks compare, behind one small interface: our FlowGraph and,
+// when they were found at configure time, OpenCV's GCGraph<float> and Boost Graph's
+// boykov_kolmogorov_max_flow.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "instance_graph.h"
+
+// One library's graph for one instance. build() makes a fresh graph of the instance (the nodes,
+// then the terminal weights, then the arc pairs, in the instance's order); solve() computes the
+// maximum flow and returns it including what the terminal weights counted at once; then
+// source_side() tells each node's side of the cut. release() frees the graph. A solver object can
+// build and solve any number of times, each time from scratch.
+class PeerSolver
+{
+public:
+    virtual ~PeerSolver() = default;
+    virtual void build(const Instance &instance) = 0;
+    virtual double solve() = 0;
+    virtual bool source_side(int node) const = 0;
+    virtual void release() = 0;
+};
+
+// A library and how to make a solver for it.
+struct PeerLibrary
+{
+    const char *name;
+    std::unique_ptr<PeerSolver> (*make)();
+};
+
+// The libraries available in this build, ours first.
+const std::vector<PeerLibrary> &peer_libraries();
+
+// Side of every node after solve(): 1 for the source side, 0 for the sink side.
+std::vector<std::uint8_t> source_sides(const PeerSolver &solver, int node_count);
+
+// Makers, one per library (the peers' only when found).
+std::unique_ptr<PeerSolver> make_flowgraph_solver();
+#ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
+std::unique_ptr<PeerSolver> make_opencv_solver();
+#endif
+#ifdef VELLACUT_HAVE_BOOST_BK
+std::unique_ptr<PeerSolver> make_boost_solver();
+#endif
