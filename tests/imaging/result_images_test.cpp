@@ -1,0 +1,130 @@
+// The scaled() byte rule and the seven result pictures of a solved engine.
+#include <imaging/labels.h>
+#include <imaging/result_images.h>
+
+#include <segmentation/segmenter.h>
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+TEST(Scaled, TruncatesAndKeepsTheLowEightBits)
+{
+    EXPECT_EQ(scaled(0.0), 0);
+    EXPECT_EQ(scaled(1.0), 255);
+    EXPECT_EQ(scaled(0.5), 127); // 127.5 truncated
+    EXPECT_EQ(scaled(0.999), 254); // 254.745
+    EXPECT_EQ(scaled(1.2), 50); // 306 & 0xFF
+    EXPECT_EQ(scaled(-0.1), 231); // -25 as two's complement low byte
+    EXPECT_EQ(scaled(2.0e6), (510000000 & 0xFF));
+}
+
+TEST(Scaled, NonFiniteOrOutOfRangeGivesZero)
+{
+    EXPECT_EQ(scaled(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(scaled(std::numeric_limits<double>::infinity()), 0);
+    EXPECT_EQ(scaled(-std::numeric_limits<double>::infinity()), 0);
+    EXPECT_EQ(scaled(1.0e10), 0); // 2.55e12 beyond the 32-bit range
+    EXPECT_EQ(scaled(-1.0e10), 0);
+    EXPECT_EQ(scaled(0.0 / std::numeric_limits<double>::infinity()), 0);
+}
+
+namespace {
+
+// 24 x 16 picture: left half near 30, right half near 200 (a little texture so that both seed
+// models have a spread). Background seeds in column 2, Object seeds in column 21.
+struct SolvedHalves
+{
+    SolvedHalves()
+        : picture(24, 16, QImage::Format_RGB32)
+        , labels(24, 16)
+    {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const int level = (x < 12 ? 30 : 200) + ((x + y) % 3) * 4 - 4;
+                picture.setPixel(x, y, qRgb(level, level, level));
+            }
+        for (int y = 2; y < 14; ++y) {
+            labels.set(2, y, Label::background);
+            labels.set(21, y, Label::object);
+        }
+        copy_grey_levels(picture, segmenter);
+        testing::internal::CaptureStdout();
+        build_labels(labels, picture, segmenter, false);
+        result = segmenter.compute();
+        testing::internal::GetCapturedStdout();
+    }
+
+    QImage picture;
+    LabelLayer labels;
+    Segmenter segmenter;
+    ComputeResult result = ComputeResult::done;
+};
+
+QRgb rgb(const QImage &image, int x, int y)
+{
+    return image.pixel(x, y) | 0xFF000000u;
+}
+
+} // namespace
+
+TEST(ResultImages, TwoToneCutShowsOnAllVisiblePictures)
+{
+    SolvedHalves solved;
+    ASSERT_EQ(solved.result, ComputeResult::done);
+    const ResultImages images = make_result_images(solved.segmenter);
+    for (const QImage *image : {&images.binary_mask, &images.segmented, &images.edge, &images.histo,
+                                &images.prob, &images.bg_segmented, &images.fg_segmented}) {
+        EXPECT_EQ(image->size(), QSize(24, 16));
+        EXPECT_EQ(image->format(), QImage::Format_RGB888);
+    }
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const int g = qGray(solved.picture.pixel(x, y));
+            const QRgb grey = qRgb(g, g, g);
+            const QRgb black = qRgb(0, 0, 0);
+            if (x < 12) { // the dark half is the Background side
+                EXPECT_EQ(rgb(images.binary_mask, x, y), black) << x << "," << y;
+                EXPECT_EQ(rgb(images.segmented, x, y), grey);
+                EXPECT_EQ(rgb(images.bg_segmented, x, y), grey);
+                EXPECT_EQ(rgb(images.fg_segmented, x, y), black);
+            } else {
+                EXPECT_EQ(rgb(images.binary_mask, x, y), qRgb(255, 255, 255)) << x << "," << y;
+                EXPECT_EQ(rgb(images.segmented, x, y), qRgb(255, 0, 0));
+                EXPECT_EQ(rgb(images.bg_segmented, x, y), black);
+                EXPECT_EQ(rgb(images.fg_segmented, x, y), grey);
+            }
+        }
+    solved.segmenter.delete_graph();
+}
+
+TEST(ResultImages, HiddenPicturesAreGreyAndTheEdgePictureIsDarkOnTheBorder)
+{
+    SolvedHalves solved;
+    ASSERT_EQ(solved.result, ComputeResult::done);
+    const ResultImages images = make_result_images(solved.segmenter);
+    for (const QImage *image : {&images.edge, &images.histo, &images.prob})
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const QRgb c = image->pixel(x, y);
+                ASSERT_TRUE(qRed(c) == qGreen(c) && qGreen(c) == qBlue(c));
+            }
+    for (int x = 0; x < 24; ++x) {
+        EXPECT_EQ(qRed(images.edge.pixel(x, 0)), 0);
+        EXPECT_EQ(qRed(images.edge.pixel(x, 15)), 0);
+    }
+    // The strongest gradient lies on the step between columns 11 and 12.
+    int brightest = 0;
+    int brightest_x = -1;
+    for (int x = 1; x < 23; ++x)
+        if (qRed(images.edge.pixel(x, 8)) > brightest) {
+            brightest = qRed(images.edge.pixel(x, 8));
+            brightest_x = x;
+        }
+    EXPECT_TRUE(brightest_x == 11 || brightest_x == 12) << brightest_x;
+    EXPECT_GT(brightest, 200);
+    solved.segmenter.delete_graph();
+}
