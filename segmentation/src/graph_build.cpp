@@ -91,7 +91,8 @@ void Segmenter::build_gradient()
 
     // The whole interior, whatever the region. Strict comparisons: a value equal to the maximum,
     // or a NaN, never replaces it. The weight here uses the running gradient_max, which already
-    // includes this pixel's gradient.
+    // includes this pixel's gradient; while that maximum is still exactly 0 (a flat start of the
+    // scan) the ratio is 0, as everywhere else, so these weights count too.
     for (int x = 1; x < width - 1; ++x) {
         for (int y = 1; y < height - 1; ++y) {
             const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(height)

@@ -217,6 +217,26 @@ TEST(GradientPassTest, WeightMaximumUsesTheRunningGradientMaximum)
     EXPECT_LT(seg.weight_max, final_max);
 }
 
+TEST(GradientPassTest, FlatStartOfTheScanCountsWithRatioZero)
+{
+    // Rows 0 to 3 are 200 and rows 4 on are 20. The first interior pixels, (1, 1) and (1, 2),
+    // have gradient 0 while the running maximum is still 0: their ratio is 0 rather than 0 / 0,
+    // so their weight k^0 = 1 (the Object-like level makes the likelihood exactly 0) is the
+    // largest of the pass. The step pixels use a ratio of at most 1 and weigh less.
+    Segmenter seg;
+    set_image(seg, 3, 8, [](int, int y) { return y < 4 ? 200 : 20; });
+    add_background(seg, 0, 6);
+    add_background(seg, 0, 7);
+    add_object(seg, 2, 0);
+    add_object(seg, 2, 1);
+    whole_region(seg);
+    captured_compute(seg);
+    ASSERT_EQ(seg.gradient[9], 0.0);
+    ASSERT_EQ(seg.likelihood(9), 0.0);
+    EXPECT_GT(seg.gradient_max, 0.0);
+    EXPECT_EQ(seg.weight_max, 1.0);
+}
+
 TEST(GradientPassTest, NarrowImagesHaveNoInterior)
 {
     for (const auto &[width, height] : {std::pair {2, 5}, {5, 2}, {1, 6}, {6, 1}}) {

@@ -108,7 +108,8 @@ public:
     // Prints "Building Graph", then build_gradient() and build_edges().
     void build_graph();
     // The gradient pass over the interior of the whole image: fills gradient (border entries
-    // 0.0) and the three running maxima, and prints "Building Gradient data...".
+    // 0.0) and the three running maxima, and prints "Building Gradient data...". The weight
+    // compared with weight_max uses the running gradient_max at that pixel.
     void build_gradient();
     // The edge pass over the region: one arc pair down and one right per region pixel, both
     // directions carrying the pixel's own edge weight rounded to float. Prints
