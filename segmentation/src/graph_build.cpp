@@ -5,6 +5,7 @@
 #include "flowgraph/flow_graph.h"
 
 #include <cassert>
+#include <chrono>
 #include <climits>
 #include <cstddef>
 
@@ -44,12 +45,25 @@ ComputeResult Segmenter::compute()
         return ComputeResult::too_few_object_seeds;
     }
 
+    using clock = std::chrono::steady_clock;
+    const auto ms = [](clock::time_point from, clock::time_point to) {
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    };
+    const auto t0 = clock::now();
     create_graph();
     set_seed_capacities();
+    const auto t1 = clock::now();
     compute_statistics();
-    build_graph();
+    const auto t2 = clock::now();
+    segmentation_console::building_graph();
+    build_gradient();
+    const auto t3 = clock::now();
+    build_edges();
+    const auto t4 = clock::now();
     const float flow = graph->maxflow(false, nullptr);
+    const auto t5 = clock::now();
     segmentation_console::flow(flow);
+    last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
     return ComputeResult::done;
 }
 
@@ -83,6 +97,11 @@ void Segmenter::build_graph()
 
 void Segmenter::build_gradient()
 {
+    if (fast_evaluation) {
+        build_gradient_fast();
+        return;
+    }
+    weights.clear();
     gradient.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0);
     segmentation_console::building_gradient();
     gradient_max = maximum_start;
@@ -116,6 +135,10 @@ void Segmenter::build_edges()
     segmentation_console::building_edges();
     assert(roi_x_begin >= roi_x_end || roi_y_begin >= roi_y_end
            || (roi_x_begin >= 0 && roi_x_end <= width && roi_y_begin >= 0 && roi_y_end <= height));
+    if (has_kept_values()) {
+        build_edges_fast();
+        return;
+    }
 
     // Each pair carries the weight of the pixel it starts from, the same in both directions,
     // rounded to the graph's single precision.
@@ -139,12 +162,6 @@ bool Segmenter::is_background(int index) const
 double Segmenter::gradient_ratio(int index) const
 {
     return ratio_to_gradient_max(gradient[static_cast<std::size_t>(index)]);
-}
-
-double Segmenter::ratio_to_gradient_max(double g) const
-{
-    // A flat interior leaves gradient_max at exactly 0; 0/0 would make every weight NaN.
-    return gradient_max == 0.0 ? 0.0 : g / gradient_max;
 }
 
 void report_error(const char *message)

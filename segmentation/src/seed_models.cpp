@@ -96,7 +96,11 @@ double Segmenter::likelihood(int index) const
 {
     const auto byte =
         three_channel == 1 ? 3 * static_cast<std::size_t>(index) : static_cast<std::size_t>(index);
-    const double p = grey[byte];
+    return likelihood_of_level(grey[byte]);
+}
+
+double Segmenter::likelihood_of_level(double p) const
+{
     const double p_bg = density(p, mean_bg, stdv_bg, normal_mean_bg, normal_stdv_bg);
     double p_fg = density(p, mean_fg, stdv_fg, normal_mean_fg, normal_stdv_fg);
     if (p_fg == 0.0)

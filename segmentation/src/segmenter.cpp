@@ -26,6 +26,8 @@ void Segmenter::set_image_size(int image_width, int image_height)
         static_cast<std::size_t>(image_width) * static_cast<std::size_t>(image_height);
     grey = std::make_unique_for_overwrite<std::uint8_t[]>(pixels);
     node_count = image_width * image_height;
+    // Values kept by a build describe the previous image.
+    weights.clear();
 }
 
 void Segmenter::set_pixel(int index, double value)

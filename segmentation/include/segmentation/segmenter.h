@@ -9,6 +9,16 @@
 
 class FlowGraph;
 
+// Wall-clock milliseconds of the stages of the last compute().
+struct StageTimes
+{
+    double graph = 0.0; // creating the graph and tying the seeds to the terminals
+    double statistics = 0.0;
+    double gradient = 0.0; // the gradient pass, with likelihoods and weights
+    double edges = 0.0; // the edge pass
+    double solve = 0.0;
+};
+
 // What compute() did. It refuses to run when a seed class has fewer than two seeds, because the
 // models of such a class are undefined.
 enum class ComputeResult {
@@ -65,6 +75,14 @@ public:
     std::vector<int> indices_fg;
     int node_count = 0; // width * height
     std::unique_ptr<FlowGraph> graph;
+
+    // How a build evaluates the per-pixel values. With fast_evaluation (the default) the gradient
+    // pass evaluates each pixel's likelihood and edge weight once, over all cores, and keeps them
+    // for the edge pass and the result images; without it every value is evaluated where it is
+    // used, pixel by pixel in scan order. Both give the same bits, the same maxima and the same
+    // graph.
+    bool fast_evaluation = true;
+    StageTimes last_times;
 
     // Image buffer and seeds.
 
@@ -124,10 +142,32 @@ public:
     // Releases the graph, if any.
     void delete_graph();
 
+    // Values kept by the last fast build, for every pixel; has_kept_values() says whether they
+    // describe the current build. kept_likelihood(i) equals likelihood(i) and kept_weight(i)
+    // equals edge_weight(i), bit for bit.
+    bool has_kept_values() const { return !weights.empty(); }
+    double kept_likelihood(int index) const
+    {
+        const auto byte = three_channel == 1 ? 3 * static_cast<std::size_t>(index)
+                                             : static_cast<std::size_t>(index);
+        return likelihood_by_level[grey[byte]];
+    }
+    double kept_weight(int index) const { return weights[static_cast<std::size_t>(index)]; }
+
 private:
     void init_kernels();
+    // The fast gradient pass and edge pass.
+    void build_gradient_fast();
+    void build_edges_fast();
+    // The likelihood of a grey level p.
+    double likelihood_of_level(double p) const;
+
+    double likelihood_by_level[256] = {};
+    std::vector<double> weights; // edge_weight of every pixel, kept by a fast build
     // g / gradient_max, or 0 when gradient_max is exactly 0.
-    double ratio_to_gradient_max(double g) const;
+    double ratio_to_gradient_max(double g) const { return ratio_to(g, gradient_max); }
+    // g / maximum, or 0 when maximum is exactly 0 (a flat interior).
+    static double ratio_to(double g, double maximum) { return maximum == 0.0 ? 0.0 : g / maximum; }
     // k^-(l * v + g * (1 - v)): the one place where a weight is formed, so the gradient pass and
     // edge_weight() agree to the bit.
     double mixed_weight(double l, double g) const;

@@ -1,0 +1,130 @@
+// The fast gradient and edge passes. They give the same gradient, maxima, weights and graph as
+// the pixel-by-pixel passes, bit for bit, at a fraction of the cost:
+// - the likelihood depends only on a pixel's grey level, so it is evaluated once per level;
+// - each pixel's edge weight is evaluated once and kept for the edge pass and the result images;
+// - the per-pixel work runs on all cores, and every order-dependent quantity (the running
+//   gradient maximum, the strict "greater than" maxima) is taken in scan order from values
+//   computed in parallel.
+#include "segmentation/parallel.h"
+#include "segmentation/segmenter.h"
+
+#include "console.h"
+#include "flowgraph/flow_graph.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr double maximum_start = -999999999.0;
+// Columns per part below which threads cost more than they save.
+constexpr std::ptrdiff_t min_columns = 8;
+
+// A running maximum as the pixel-by-pixel pass keeps it: only a strictly greater value replaces
+// it, so a NaN or an equal value never does.
+void raise(double &maximum, double value)
+{
+    if (value > maximum)
+        maximum = value;
+}
+
+} // namespace
+
+void Segmenter::build_gradient_fast()
+{
+    const auto h = static_cast<std::size_t>(height);
+    const std::size_t pixels = static_cast<std::size_t>(width) * h;
+    gradient.assign(pixels, 0.0);
+    weights.resize(pixels);
+    segmentation_console::building_gradient();
+    gradient_max = maximum_start;
+    likelihood_max = maximum_start;
+    weight_max = maximum_start;
+
+    for (int level = 0; level < 256; ++level)
+        likelihood_by_level[level] = likelihood_of_level(level);
+
+    const bool has_interior = width > 2 && height > 2;
+    // Running gradient maximum of the scan (x outer, y inner over the interior): the value it
+    // takes from pixel index `first` on, one step per change.
+    std::vector<std::pair<std::size_t, double>> steps;
+    if (has_interior) {
+        parallel_for(width - 2, min_columns, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
+            for (auto x = static_cast<int>(begin) + 1; x < static_cast<int>(end) + 1; ++x)
+                for (int y = 1; y < height - 1; ++y)
+                    gradient[static_cast<std::size_t>(x) * h + static_cast<std::size_t>(y)] =
+                        gradient_at(x, y);
+        });
+        for (int x = 1; x < width - 1; ++x) {
+            const std::size_t column = static_cast<std::size_t>(x) * h;
+            for (std::size_t i = column + 1; i < column + h - 1; ++i) {
+                if (gradient[i] > gradient_max) {
+                    gradient_max = gradient[i];
+                    steps.emplace_back(i, gradient_max);
+                }
+            }
+        }
+    }
+
+    // Every pixel's final weight; for interior pixels also the weight the scan compares with
+    // weight_max, which uses the running gradient maximum (equal to the final weight once the
+    // running maximum has reached its end value). Maxima are kept per part and combined in part
+    // order, which is the scan order.
+    const int parts = parallel_parts(width, min_columns);
+    std::vector<double> part_likelihood_max(static_cast<std::size_t>(parts), maximum_start);
+    std::vector<double> part_weight_max(static_cast<std::size_t>(parts), maximum_start);
+    parallel_for(width, min_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
+        double &l_max = part_likelihood_max[static_cast<std::size_t>(part)];
+        double &w_max = part_weight_max[static_cast<std::size_t>(part)];
+        // The step in force at the first pixel of this part.
+        const std::size_t first = static_cast<std::size_t>(begin) * h;
+        auto step = std::upper_bound(steps.begin(), steps.end(), first,
+                                     [](std::size_t i, const auto &s) { return i < s.first; });
+        double running = step == steps.begin() ? maximum_start : std::prev(step)->second;
+        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+            const bool interior_column = x > 0 && x < width - 1;
+            const std::size_t column = static_cast<std::size_t>(x) * h;
+            for (int y = 0; y < height; ++y) {
+                const std::size_t i = column + static_cast<std::size_t>(y);
+                const double l = kept_likelihood(static_cast<int>(i));
+                const double weight = mixed_weight(l, ratio_to(gradient[i], gradient_max));
+                weights[i] = weight;
+                if (!has_interior || !interior_column || y == 0 || y == height - 1)
+                    continue;
+                while (step != steps.end() && step->first <= i) {
+                    running = step->second;
+                    ++step;
+                }
+                raise(l_max, l);
+                raise(w_max,
+                      running == gradient_max ? weight
+                                              : mixed_weight(l, ratio_to(gradient[i], running)));
+            }
+        }
+    });
+    if (has_interior) {
+        for (int part = 0; part < parts; ++part) {
+            raise(likelihood_max, part_likelihood_max[static_cast<std::size_t>(part)]);
+            raise(weight_max, part_weight_max[static_cast<std::size_t>(part)]);
+        }
+    }
+}
+
+void Segmenter::build_edges_fast()
+{
+    const int last_row = height - 1;
+    const int last_column = width - 1;
+    for (int x = roi_x_begin; x < roi_x_end; ++x) {
+        int i = x * height + roi_y_begin;
+        for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
+            const auto c = static_cast<float>(weights[static_cast<std::size_t>(i)]);
+            if (y < last_row)
+                graph->add_edge(i, i + 1, c, c);
+            if (x < last_column)
+                graph->add_edge(i, i + height, c, c);
+        }
+    }
+}
