@@ -1,0 +1,60 @@
+// Helpers for the window tests: a Window whose dialogs and warnings are answered by the test,
+// mouse drags on a canvas, and small test pictures on disk.
+#pragma once
+
+#include "window.h"
+
+#include <canvas/gview.h>
+
+#include <QImage>
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// A Window whose open and save dialogs return prepared answers and whose warnings are recorded
+// instead of shown.
+class TestWindow : public Window
+{
+public:
+    TestWindow();
+
+    QStringList open_answers; // taken one per open dialog; empty means cancelled
+    QString save_answer; // the directory the save dialog returns; empty means cancelled
+    int open_asks = 0;
+    int save_asks = 0;
+    QStringList warnings;
+
+    // Calls one of the window's slots by name, with at most one QString argument.
+    void call(const char *slot);
+    void call(const char *slot, const QString &argument);
+
+protected:
+    QString ask_open_file_name() override;
+    QString ask_save_directory() override;
+    void show_warning(const QString &text) override;
+};
+
+// Left-button drag on the canvas: press at the first scene point, a move to each point, release.
+void drag(GView &view, const std::vector<QPointF> &scene_points,
+          Qt::MouseButton button = Qt::LeftButton);
+
+// The test picture: `width` x `height`, left half dark and right half bright with some texture,
+// no pure red or green pixel, and a white pixel at (3, 3).
+QImage two_tone_picture(int width, int height);
+
+// Writes `image` as a PNG at `path` and returns the path.
+QString write_picture(const QImage &image, const QString &path);
+
+// Runs `action` with standard output captured and returns what it printed.
+template<class Action>
+std::string printed_by(Action action)
+{
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
+}
