@@ -1,0 +1,29 @@
+// The one place where vellacut-cli writes its own lines: errors and progress on standard error,
+// batch blocks and the summary on standard output. The segmentation lines themselves come from
+// the imaging and engine consoles, as in the window.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace cli_console {
+
+// "vellacut-cli: <message>" on standard error, one line.
+void error(const QString &message);
+
+// Text as it is, on standard output or standard error, flushed. Used for the captured output
+// of batch workers, which arrives whole.
+void write_stdout(const QByteArray &text);
+void write_stderr(const QByteArray &text);
+
+// A line of vellacut-cli's own on standard output (help, version, batch headers, summary).
+void line(const QString &text);
+
+// True when standard error is a terminal, where a progress line may be redrawn in place.
+bool stderr_is_terminal();
+
+// Replaces the progress line on standard error by `text`; an empty text erases it. Only for a
+// terminal: the line is redrawn with a carriage return.
+void progress(const QString &text);
+
+} // namespace cli_console

@@ -1,0 +1,241 @@
+// Hand-written parsing of vellacut-cli's arguments, so that every mistake gets its own one-line
+// reason and exit status 2 instead of a guess.
+#include "options.h"
+
+#include <imaging/image_io.h>
+
+#include <cmath>
+
+namespace {
+
+// Parses a whole argument as a finite number; QString::toDouble uses the C locale and accepts
+// exponents (1e3), and rejects trailing garbage ("0.4x").
+bool parse_number(const QString &text, double &value)
+{
+    bool ok = false;
+    const double parsed = text.trimmed().toDouble(&ok);
+    if (!ok || text.trimmed() != text || !std::isfinite(parsed))
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parse_jobs(const QString &text, int &value)
+{
+    bool ok = false;
+    const int parsed = text.toInt(&ok);
+    if (!ok || parsed < 1 || parsed > max_jobs)
+        return false;
+    value = parsed;
+    return true;
+}
+
+} // namespace
+
+ParsedOptions parse_command_line(const QStringList &arguments)
+{
+    ParsedOptions result;
+    Options &options = result.options;
+    QStringList positional;
+    bool jobs_given = false;
+    bool batch_given = false;
+    bool only_files = false;
+
+    for (qsizetype n = 0; n < arguments.size(); ++n) {
+        const QString &argument = arguments.at(n);
+        if (only_files || argument == QLatin1String("-") || !argument.startsWith(u'-')) {
+            positional << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            only_files = true;
+            continue;
+        }
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.mode = Options::Mode::help;
+            return result;
+        }
+        if (argument == QLatin1String("--version")) {
+            options.mode = Options::Mode::version;
+            return result;
+        }
+        if (argument == QLatin1String("--no-bbox")) {
+            options.use_bbox = false;
+            continue;
+        }
+
+        // Options with a value: "--name VALUE" or "--name=VALUE" for the long forms.
+        QString name = argument;
+        QString value;
+        bool has_value = false;
+        if (argument.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = argument.indexOf(u'=');
+            if (equals > 0) {
+                name = argument.left(equals);
+                value = argument.mid(equals + 1);
+                has_value = true;
+            }
+        }
+        static const QStringList with_value = {
+            QStringLiteral("-o"),     QStringLiteral("--output"), QStringLiteral("-w"),
+            QStringLiteral("-v"),     QStringLiteral("-k"),       QStringLiteral("-j"),
+            QStringLiteral("--jobs"), QStringLiteral("--batch"),  QStringLiteral("--stats-json"),
+        };
+        if (!with_value.contains(name)) {
+            result.error = QStringLiteral("unknown option %1").arg(argument);
+            return result;
+        }
+        if (!has_value) {
+            if (n + 1 >= arguments.size()) {
+                result.error = QStringLiteral("option %1 needs a value").arg(name);
+                return result;
+            }
+            value = arguments.at(++n);
+        }
+
+        if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
+            if (value.isEmpty()) {
+                result.error = QStringLiteral("option %1 needs a directory").arg(name);
+                return result;
+            }
+            options.output_dir = value;
+        } else if (name == QLatin1String("-w") || name == QLatin1String("-v")
+                   || name == QLatin1String("-k")) {
+            double number = 0.0;
+            if (!parse_number(value, number)) {
+                result.error = QStringLiteral("option %1: \"%2\" is not a number").arg(name, value);
+                return result;
+            }
+            if (name == QLatin1String("-w")) {
+                options.w = number;
+                options.w_text = value;
+            } else if (name == QLatin1String("-v")) {
+                options.v = number;
+                options.v_text = value;
+            } else {
+                options.k = number;
+                options.k_text = value;
+            }
+        } else if (name == QLatin1String("-j") || name == QLatin1String("--jobs")) {
+            if (!parse_jobs(value, options.jobs)) {
+                result.error =
+                    QStringLiteral("option %1: \"%2\" is not a whole number from 1 to %3")
+                        .arg(name, value)
+                        .arg(max_jobs);
+                return result;
+            }
+            jobs_given = true;
+        } else if (name == QLatin1String("--batch")) {
+            if (value.isEmpty()) {
+                result.error = QStringLiteral("option --batch needs a list file or -");
+                return result;
+            }
+            options.batch_list = value;
+            batch_given = true;
+        } else if (name == QLatin1String("--stats-json")) {
+            if (value.isEmpty()) {
+                result.error = QStringLiteral("option --stats-json needs a file name");
+                return result;
+            }
+            options.stats_json = value;
+        }
+    }
+
+    if (batch_given) {
+        options.mode = Options::Mode::batch;
+        if (!positional.isEmpty()) {
+            result.error = QStringLiteral("--batch takes its pairs from the list, not from the "
+                                          "command line (unexpected \"%1\")")
+                               .arg(positional.first());
+        }
+        return result;
+    }
+    if (jobs_given) {
+        result.error = QStringLiteral("-j applies only with --batch");
+        return result;
+    }
+    if (positional.size() != 2) {
+        result.error = positional.size() < 2
+            ? QStringLiteral("expected IMAGE and STROKES")
+            : QStringLiteral("too many arguments (unexpected \"%1\")").arg(positional.at(2));
+        return result;
+    }
+    options.image = positional.at(0);
+    options.strokes = positional.at(1);
+    return result;
+}
+
+QString help_text()
+{
+    return QStringLiteral(
+               "usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]\n"
+               "                    [--stats-json FILE]\n"
+               "       vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]\n"
+               "                    [--stats-json FILE]\n"
+               "       vellacut-cli --help | --version\n"
+               "\n"
+               "Separates IMAGE into object and background by a minimum graph cut, exactly as the\n"
+               "window's COMPUTE does, and writes what the window saves.\n"
+               "\n"
+               "IMAGE    any picture Qt reads.\n"
+               "STROKES  a picture of the same size holding the seed strokes: pure red (255, 0, "
+               "0)\n"
+               "         pixels are Background strokes, pure green (0, 255, 0) pixels Object\n"
+               "         strokes; every other pixel (any other colour, or fully transparent) is "
+               "no\n"
+               "         stroke. A transparent PNG with red and green strokes is the natural "
+               "form.\n"
+               "         Each class needs at least two stroke pixels.\n"
+               "\n"
+               "Writes B_mask.png (Object white, Background black), B_object.png (object pixels "
+               "in\n"
+               "grey on black) and B_background.png (background pixels in grey on black) into "
+               "DIR,\n"
+               "B being the name of IMAGE without its folder and without everything from its "
+               "first\n"
+               "dot on. Each file is complete or not there: existing files of the same names are\n"
+               "replaced only once all three pictures are written.\n"
+               "\n"
+               "Options:\n"
+               "  -o, --output DIR   where to write the pictures (default: the current "
+               "directory);\n"
+               "                     it must exist\n"
+               "  -w W               scale of the likelihood ratio (default 1.0)\n"
+               "  -v V               mix of likelihood and gradient in the edge weights\n"
+               "                     (default 0.45)\n"
+               "  -k K               base of the exponential edge weights (default 1000.0)\n"
+               "  --no-bbox          build edges over the whole picture, not only over the\n"
+               "                     bounding box of the strokes\n"
+               "  --stats-json FILE  write, per image, the flow, the seed counts, the graph "
+               "region,\n"
+               "                     the object pixel count and the time of each stage in ms\n"
+               "  --batch LIST       segment every pair of LIST, one \"IMAGE STROKES\" pair per "
+               "line\n"
+               "                     (\"-\": read the list from standard input); blank lines and "
+               "lines\n"
+               "                     starting with # are skipped; put a path with spaces in "
+               "double\n"
+               "                     quotes; relative paths are relative to the current directory\n"
+               "  -j, --jobs N       run N images at a time, each in its own worker process\n"
+               "                     (default 1; only with --batch)\n"
+               "  -h, --help         print this help\n"
+               "  --version          print the version\n"
+               "\n"
+               "Standard output shows the same lines as one COMPUTE in the window: \"WxH\" on\n"
+               "opening, \"BB\", the engine's statistics and progress lines, \"Flow =\", \"WxH\".\n"
+               "In a batch each image's lines stay together, in list order, under a line naming\n"
+               "the pair, and a summary line ends the run. Errors are single lines on standard\n"
+               "error naming the file and the problem. When standard error is a terminal, a batch\n"
+               "shows a progress line there.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  every image was segmented and written\n"
+               "  1  batch: at least one image failed (the others were still processed);\n"
+               "     single image: an internal failure such as exhausted memory\n"
+               "  2  wrong usage or bad input: a missing or unreadable picture, STROKES of "
+               "another\n"
+               "     size than IMAGE, fewer than two stroke pixels of a class, a picture of more\n"
+               "     than %1 megapixels, an output directory that cannot be written, a parameter\n"
+               "     that is not a number, an unreadable LIST; nothing is written then\n")
+        .arg(max_image_pixels / 1'000'000);
+}

@@ -1,0 +1,223 @@
+// The road of one image through the imaging layer and the engine, timed stage by stage.
+#include "segment_image.h"
+
+#include <flowgraph/flow_graph.h>
+#include <imaging/console.h>
+#include <imaging/image_io.h>
+#include <imaging/label_layer.h>
+#include <imaging/labels.h>
+#include <imaging/result_images.h>
+#include <segmentation/segmenter.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double milliseconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+ImageReport failure(const QString &file, const QString &problem)
+{
+    ImageReport report;
+    report.exit_code = 2;
+    report.error = QStringLiteral("%1: %2").arg(file, problem);
+    return report;
+}
+
+// Reads one picture, or says why it cannot be read.
+QString load_picture(const QString &path, QImage &image)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (info.isDir())
+        return QStringLiteral("is a directory, not a picture");
+    LoadedImage loaded = load_image(path);
+    if (!loaded.ok()) {
+        const QString reason =
+            loaded.error.isEmpty() ? QStringLiteral("unknown reason") : loaded.error;
+        return QStringLiteral("cannot be read as a picture: %1").arg(reason);
+    }
+    image = std::move(loaded.image);
+    return {};
+}
+
+QString too_few_seeds(const char *which, long long count)
+{
+    return QStringLiteral("too few %1 seeds: %2 pixel(s) of the stroke colour, at least 2 needed")
+        .arg(QLatin1String(which))
+        .arg(count);
+}
+
+struct Output
+{
+    const char *suffix;
+    const QImage *image;
+};
+
+// Writes the three pictures beside their final names, then moves them into place, so that a
+// failure leaves neither a truncated file nor a mix of old and new results.
+QString save_outputs(const Output (&outputs)[3], const QString &dir, const QString &base,
+                     QStringList &written)
+{
+    QStringList finals;
+    QStringList staged;
+    const QString tag = QStringLiteral(".tmp-%1").arg(::getpid());
+    const QDir directory(dir);
+    // A folder in the place of a result would only be found at the last step, after other
+    // results were already replaced.
+    for (const Output &output : outputs) {
+        const QString final_path = directory.filePath(base + QLatin1String(output.suffix));
+        if (QFileInfo(final_path).isDir())
+            return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
+                .arg(final_path);
+    }
+    for (const Output &output : outputs) {
+        const QString name = base + QLatin1String(output.suffix);
+        const QString final_path = directory.filePath(name);
+        const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
+        const QString error = write_png(*output.image, staged_path);
+        if (!error.isEmpty()) {
+            for (const QString &path : staged)
+                QFile::remove(path);
+            QFile::remove(staged_path);
+            return QStringLiteral("%1: cannot be written: %2").arg(final_path, error);
+        }
+        finals << final_path;
+        staged << staged_path;
+    }
+    for (qsizetype n = 0; n < staged.size(); ++n) {
+        // rename(2) replaces an existing file atomically; QFile::rename would refuse to.
+        if (std::rename(QFile::encodeName(staged.at(n)).constData(),
+                        QFile::encodeName(finals.at(n)).constData())
+            != 0) {
+            for (qsizetype m = n; m < staged.size(); ++m)
+                QFile::remove(staged.at(m));
+            return QStringLiteral("%1: cannot be put in place").arg(finals.at(n));
+        }
+    }
+    written = finals;
+    return {};
+}
+
+} // namespace
+
+QString output_base_name(const QString &image_path)
+{
+    return QFileInfo(image_path).baseName();
+}
+
+QString check_output_dir(const QString &dir)
+{
+    const QFileInfo info(dir);
+    if (!info.exists())
+        return QStringLiteral("%1: no such directory").arg(dir);
+    if (!info.isDir())
+        return QStringLiteral("%1: not a directory").arg(dir);
+    if (!info.isWritable())
+        return QStringLiteral("%1: the directory cannot be written").arg(dir);
+    return {};
+}
+
+ImageReport segment_image(const ImageJob &job)
+{
+    if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty()) {
+        ImageReport report;
+        report.exit_code = 2;
+        report.error = problem;
+        return report;
+    }
+
+    Segmenter segmenter;
+    ImageTimes times;
+
+    // Load: as the window's open, the picture is read, announced and copied as grey levels.
+    auto start = Clock::now();
+    QImage image;
+    if (const QString problem = load_picture(job.image, image); !problem.isEmpty())
+        return failure(job.image, problem);
+    console_print("WxH: %d, %d\n", image.width(), image.height());
+    copy_grey_levels(image, segmenter);
+    QImage strokes;
+    if (const QString problem = load_picture(job.strokes, strokes); !problem.isEmpty())
+        return failure(job.strokes, problem);
+    if (strokes.size() != image.size()) {
+        return failure(job.strokes,
+                       QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
+                           .arg(strokes.width())
+                           .arg(strokes.height())
+                           .arg(job.image)
+                           .arg(image.width())
+                           .arg(image.height()));
+    }
+    times.load = milliseconds_since(start);
+
+    // Seeds: the parameters first, in the window's order, then the seed scan.
+    start = Clock::now();
+    segmenter.k = job.k;
+    segmenter.v = job.v;
+    segmenter.w = job.w;
+    const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
+    strokes = QImage();
+    const LabelScan scan = build_labels(labels, image, segmenter, job.use_bbox);
+    times.seeds = milliseconds_since(start);
+
+    ImageReport report;
+    report.width = image.width();
+    report.height = image.height();
+    report.background_seeds = scan.background_seeds;
+    report.object_seeds = scan.object_seeds;
+    report.roi_x_begin = segmenter.roi_x_begin;
+    report.roi_x_end = segmenter.roi_x_end;
+    report.roi_y_begin = segmenter.roi_y_begin;
+    report.roi_y_end = segmenter.roi_y_end;
+
+    // TODO(#5): report the engine's own stage times (statistics, gradient, edges, solve) once
+    // Segmenter records them; until then only the whole compute() is timed.
+    start = Clock::now();
+    const ComputeResult result = segmenter.compute();
+    times.compute = milliseconds_since(start);
+    if (result != ComputeResult::done) {
+        segmenter.delete_graph();
+        // The engine refuses the Background class first when both are short.
+        if (result == ComputeResult::too_few_background_seeds)
+            return failure(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
+        return failure(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
+    }
+    report.flow = static_cast<double>(segmenter.graph->flow_value());
+
+    start = Clock::now();
+    console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
+    const ResultImages images = make_result_images(segmenter);
+    for (int i = 0; i < segmenter.node_count; ++i)
+        report.object_pixels += segmenter.is_background(i) ? 0 : 1;
+    segmenter.delete_graph();
+    times.images = milliseconds_since(start);
+
+    start = Clock::now();
+    const Output outputs[3] = {{"_mask.png", &images.binary_mask},
+                               {"_object.png", &images.fg_segmented},
+                               {"_background.png", &images.bg_segmented}};
+    if (const QString problem =
+            save_outputs(outputs, job.output_dir, output_base_name(job.image), report.outputs);
+        !problem.isEmpty()) {
+        ImageReport failed;
+        failed.exit_code = 2;
+        failed.error = problem;
+        return failed;
+    }
+    times.save = milliseconds_since(start);
+    report.times = times;
+    return report;
+}

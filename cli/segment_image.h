@@ -1,0 +1,67 @@
+// One image from its two pictures to its three result files: what vellacut-cli IMAGE STROKES
+// does, and what every batch worker does for its pair.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One pair to segment, with the parameters of the run.
+struct ImageJob
+{
+    QString image;
+    QString strokes;
+    QString output_dir;
+    double w = 1.0;
+    double v = 0.45;
+    double k = 1000.0;
+    bool use_bbox = true;
+};
+
+// Milliseconds spent in each stage of one image; a stage that did not run stays negative.
+struct ImageTimes
+{
+    double load = -1.0; // both pictures read, grey levels copied into the engine
+    double seeds = -1.0; // strokes picture to seeds, box and region
+    double statistics = -1.0; // graph creation, seed capacities and seed models
+    double gradient = -1.0; // gradient pass
+    double edges = -1.0; // edge pass
+    double solve = -1.0; // max-flow
+    double compute = -1.0; // the whole of Segmenter::compute
+    double images = -1.0; // result pictures
+    double save = -1.0; // PNG files written and put in place
+};
+
+// What became of one image. On failure `error` is one line that names the file and the
+// problem, and nothing has been written.
+struct ImageReport
+{
+    int exit_code = 0; // 0 done, 2 bad input or output that cannot be written
+    QString error;
+    int width = 0;
+    int height = 0;
+    long long background_seeds = 0;
+    long long object_seeds = 0;
+    int roi_x_begin = 0;
+    int roi_x_end = 0;
+    int roi_y_begin = 0;
+    int roi_y_end = 0;
+    double flow = 0.0;
+    long long object_pixels = 0;
+    QStringList outputs; // the files written, mask, object, background
+    ImageTimes times;
+
+    bool ok() const { return exit_code == 0; }
+};
+
+// The name that the result files of `image_path` start with: the file name without its folder
+// and without everything from its first dot on.
+QString output_base_name(const QString &image_path);
+
+// Empty when `dir` is an existing directory that can be written, otherwise the reason as one
+// line naming it.
+QString check_output_dir(const QString &dir);
+
+// Loads the pictures, collects the seeds, segments and writes B_mask.png, B_object.png and
+// B_background.png into job.output_dir, printing the same console lines as the window's open
+// and COMPUTE. The three files replace any old ones only once all three are written.
+ImageReport segment_image(const ImageJob &job);

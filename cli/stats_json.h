@@ -1,0 +1,24 @@
+// The --stats-json file: per image the flow, seeds, region, object size and stage times, so
+// that quality and speed can be tracked from run to run.
+#pragma once
+
+#include "segment_image.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+// The entry of one image that was segmented and written.
+QJsonObject stats_entry(const ImageJob &job, const ImageReport &report);
+
+// The entry of one image that failed: its pair, its exit status and the error line.
+QJsonObject failed_entry(const QString &image, const QString &strokes, int exit_code,
+                         const QString &error);
+
+// Writes {"program", "version", "images": entries} to `path` through a temporary file.
+// Returns an empty string on success, otherwise the reason as a line naming the file.
+QString write_stats_file(const QString &path, const QJsonArray &entries);
+
+// The "images" array of a file written by write_stats_file, or an empty array if the file
+// cannot be read or is not such a file.
+QJsonArray read_stats_entries(const QString &path);
