@@ -34,6 +34,10 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
         const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
         std::uint8_t *out = result.layer.scanLine(y);
         for (int x = 0; x < argb.width(); ++x) {
+            // A fully transparent pixel is no stroke, whatever colour it keeps underneath
+            // (an erased stroke often keeps its red or green).
+            if (qAlpha(row[x]) == 0)
+                continue;
             const QRgb rgb = row[x] & RGB_MASK;
             if (rgb == (qRgb(255, 0, 0) & RGB_MASK))
                 out[x] = static_cast<std::uint8_t>(Label::background);

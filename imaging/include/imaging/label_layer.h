@@ -24,7 +24,8 @@ public:
     LabelLayer(int width, int height);
 
     // Reads a strokes picture: pure red (255, 0, 0) is Background, pure green (0, 255, 0) is
-    // Object, every other colour none. Alpha is ignored.
+    // Object, every other colour none. Alpha is ignored, except that a fully transparent pixel
+    // is none.
     static LabelLayer from_strokes_image(const QImage &strokes);
 
     int width() const { return layer.width(); }
