@@ -117,29 +117,6 @@ int FlowGraph::add_node()
     return node_count++;
 }
 
-void FlowGraph::add_edge(int i, int j, float cap, float rev_cap)
-{
-    if (solve_count > 0)
-        fatal("add_edge() cannot be used after maxflow()!");
-    if (arc_end == arc_limit)
-        grow_arcs();
-    const std::uint32_t a = arc_end;
-    const std::uint32_t b = a + 1;
-    arc_end += 2;
-    Node &ni = nodes[i];
-    Node &nj = nodes[j];
-    // Pushed at the front: a node's list holds its arcs in the reverse order of their addition,
-    // and the solver scans in that order.
-    arcs[a].next_out = ni.first_out;
-    ni.first_out = a;
-    arcs[b].next_out = nj.first_out;
-    nj.first_out = b;
-    arcs[a].target = static_cast<std::uint32_t>(j);
-    arcs[b].target = static_cast<std::uint32_t>(i);
-    arcs[a].residual = cap;
-    arcs[b].residual = rev_cap;
-}
-
 void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)
 {
     Node &n = nodes[i];

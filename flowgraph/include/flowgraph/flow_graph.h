@@ -82,8 +82,25 @@ public:
 
     // Appends a node with no arcs and no terminal capacity; returns its index.
     int add_node();
-    // Appends the arc pair i -> j (residual cap) and j -> i (residual rev_cap).
-    void add_edge(int i, int j, float cap, float rev_cap);
+    // Appends the arc pair i -> j (residual cap) and j -> i (residual rev_cap). Inline: a grid
+    // build adds two pairs per pixel.
+    void add_edge(int i, int j, float cap, float rev_cap)
+    {
+        if (solve_count > 0)
+            fatal("add_edge() cannot be used after maxflow()!");
+        if (arc_end == arc_limit)
+            grow_arcs();
+        const std::uint32_t a = arc_end;
+        arc_end += 2;
+        Node &ni = nodes[i];
+        Node &nj = nodes[j];
+        // Pushed at the front: a node's list holds its arcs in the reverse order of their
+        // addition, and the solver scans in that order.
+        arcs[a] = {static_cast<std::uint32_t>(j), ni.first_out, cap};
+        arcs[a + 1] = {static_cast<std::uint32_t>(i), nj.first_out, rev_cap};
+        ni.first_out = a;
+        nj.first_out = a + 1;
+    }
     // Adds capacity from the source to i and from i to the sink; what can pass straight through
     // the node counts as flow at once. Calls for one node accumulate.
     void add_terminal_weights(int i, float cap_source, float cap_sink);
