@@ -22,6 +22,10 @@ GView::GView(QWidget *parent, const char *name)
     scene = new QGraphicsScene(this);
     scene->setBackgroundBrush(QBrush(Qt::black, Qt::SolidPattern));
     setScene(scene);
+    // The scene has no use for drops; refusing them lets a file dropped on the picture reach
+    // the window, which opens it.
+    setAcceptDrops(false);
+    viewport()->setAcceptDrops(false);
     draw_mode = -1;
     pressed = 0;
     brush_width = 5;

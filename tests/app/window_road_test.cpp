@@ -289,6 +289,22 @@ TEST_F(WindowRoad, DropOfTwoFilesOpensTheFirst)
     EXPECT_EQ(window.segmenter.width, 16);
 }
 
+TEST_F(WindowRoad, DropOnTheCanvasReachesTheWindow)
+{
+    // Users drop files on the picture itself; the canvas passes the drag on to the window.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(picture_path)});
+    QWidget *target = window.source_image->viewport();
+    const QPoint centre = target->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    const std::string out = printed_by([&] { QApplication::sendEvent(target, &drop); });
+    EXPECT_EQ(out, "WxH: 40, 30\n");
+    EXPECT_EQ(window.file_name, picture_path);
+}
+
 TEST_F(WindowRoad, DropOfARemoteUrlOpensNothing)
 {
     open_picture();
