@@ -160,7 +160,10 @@ int fresh_process_main(const std::string &library_name)
     report.solve_seconds = std::chrono::duration<double>(solved - solve_start).count();
     if (report.before < 0 || report.after_build < 0 || report.after_solve < 0 || report.peak < 0)
         report.ok = 0;
-    return write_all(STDOUT_FILENO, &report, sizeof report) ? 0 : 1;
+    const std::vector<std::uint8_t> sides = source_sides(*solver, instance.node_count());
+    const bool sent = write_all(STDOUT_FILENO, &report, sizeof report)
+        && write_all(STDOUT_FILENO, sides.data(), sides.size());
+    return sent ? 0 : 1;
 }
 
 FreshRun measure_in_fresh_process(const PeerLibrary &library, const Instance &instance)
@@ -206,7 +209,9 @@ FreshRun measure_in_fresh_process(const PeerLibrary &library, const Instance &in
     const bool sent = send_instance(to_child[1], instance);
     ::close(to_child[1]);
     Report report {};
-    const bool received = sent && read_all(from_child[0], &report, sizeof report);
+    run.source_sides.resize(static_cast<std::size_t>(instance.node_count()));
+    const bool received = sent && read_all(from_child[0], &report, sizeof report)
+        && read_all(from_child[0], run.source_sides.data(), run.source_sides.size());
     ::close(from_child[0]);
     int status = 0;
     ::waitpid(child, &status, 0);

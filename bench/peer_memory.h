@@ -3,7 +3,9 @@
 // cached or freed before distorts the figures.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "instance_graph.h"
 #include "peer_solvers.h"
@@ -20,11 +22,12 @@ struct FreshRun
     double build_seconds = 0.0;
     double solve_seconds = 0.0;
     double flow = 0.0;
+    std::vector<std::uint8_t> source_sides; // per node, 1 on the source side
     std::string error;
 };
 
 // Starts this program again with the helper flag, sends it the instance through a pipe and reads
-// back what it measured for library.
+// back what it measured for library, and the side of every node.
 FreshRun measure_in_fresh_process(const PeerLibrary &library, const Instance &instance);
 
 // The helper mode: the argument that selects it, and its body. Reads an instance from standard

@@ -43,12 +43,14 @@ std::unique_ptr<PeerSolver> make_flowgraph_solver()
 const std::vector<PeerLibrary> &peer_libraries()
 {
     static const std::vector<PeerLibrary> libraries = {
-        {"flowgraph", make_flowgraph_solver},
+        {"flowgraph", make_flowgraph_solver, true},
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
-        {"opencv", make_opencv_solver},
+        // inSourceSegment() can put nodes that were released from the sink tree on the sink side,
+        // which on some small grids gives a cut larger than the flow (the flow itself is right).
+        {"opencv", make_opencv_solver, false},
 #endif
 #ifdef VELLACUT_HAVE_BOOST_BK
-        {"boost", make_boost_solver},
+        {"boost", make_boost_solver, true},
 #endif
     };
     return libraries;

@@ -24,11 +24,13 @@ public:
     virtual void release() = 0;
 };
 
-// A library and how to make a solver for it.
+// A library and how to make a solver for it. reports_minimum_cut is false for a library whose
+// side query is known not to give a minimum cut every time (its flow is still checked).
 struct PeerLibrary
 {
     const char *name;
     std::unique_ptr<PeerSolver> (*make)();
+    bool reports_minimum_cut;
 };
 
 // The libraries available in this build, ours first.
