@@ -147,11 +147,11 @@ int main(int argc, char **argv)
     const double read_seconds = seconds_since(read_start);
 
     const auto build_start = std::chrono::steady_clock::now();
-    const std::unique_ptr<FlowGraph> graph = build_flow_graph(parsed.problem, report_graph_error);
+    const DimacsGraph built = build_flow_graph(parsed.problem, report_graph_error);
     const double graph_seconds = seconds_since(build_start);
 
     const auto solve_start = std::chrono::steady_clock::now();
-    const float flow = graph->maxflow();
+    const float flow = built.graph->maxflow();
     const double solve_seconds = seconds_since(solve_start);
 
     if (options.time) {
@@ -160,8 +160,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "solve: %.3f s\n", solve_seconds);
     }
 
-    if (options.cut
-        && !write_ids(options.cut_output, dimacs_sink_side(parsed.problem, *graph), reason)) {
+    if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
         return EXIT_BAD_OUTPUT;

@@ -468,33 +468,69 @@ std::vector<DimacsPair> pair_dimacs_arcs(const DimacsProblem &problem)
     return pairs;
 }
 
-std::unique_ptr<FlowGraph> build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn)
+int DimacsGraph::node_of(std::int32_t index) const
+{
+    const auto found = std::lower_bound(ids.begin(), ids.end(), index + 1);
+    if (found == ids.end() || *found != index + 1)
+        return -1;
+    return static_cast<int>(found - ids.begin());
+}
+
+DimacsGraph build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn)
 {
     const std::vector<DimacsPair> pairs = pair_dimacs_arcs(problem);
-    auto graph =
-        std::make_unique<FlowGraph>(problem.node_count, static_cast<int>(pairs.size()), error_fn);
-    for (int i = 0; i < problem.node_count; ++i)
-        graph->add_node();
+    DimacsGraph built;
+    const auto node_count = static_cast<std::size_t>(problem.node_count);
+    const bool every_id = node_count <= 2 * problem.arcs.size() + 1024;
+    if (every_id) {
+        built.ids.resize(node_count);
+        for (std::size_t i = 0; i < node_count; ++i)
+            built.ids[i] = static_cast<std::int32_t>(i + 1);
+    } else {
+        built.ids.reserve(2 * problem.arcs.size() + 2);
+        built.ids.push_back(problem.source + 1);
+        built.ids.push_back(problem.sink + 1);
+        for (const DimacsArc &arc : problem.arcs) {
+            built.ids.push_back(arc.tail + 1);
+            built.ids.push_back(arc.head + 1);
+        }
+        std::sort(built.ids.begin(), built.ids.end());
+        built.ids.erase(std::unique(built.ids.begin(), built.ids.end()), built.ids.end());
+    }
+    // Graph node of a problem node index: the identity, or a search in the few ids kept.
+    const auto node = [&](std::int32_t index) {
+        return every_id ? static_cast<int>(index) : built.node_of(index);
+    };
+
+    built.source = node(problem.source);
+    built.sink = node(problem.sink);
+    built.graph = std::make_unique<FlowGraph>(static_cast<int>(built.ids.size()),
+                                              static_cast<int>(pairs.size()), error_fn);
+    FlowGraph &graph = *built.graph;
+    for (std::size_t i = 0; i < built.ids.size(); ++i)
+        graph.add_node();
     for (const DimacsArc &arc : problem.arcs) {
         const bool from_source = arc.tail == problem.source;
         const bool to_sink = arc.head == problem.sink;
         if (from_source && to_sink)
-            graph->add_terminal_weights(problem.source, arc.capacity, arc.capacity);
+            graph.add_terminal_weights(built.source, arc.capacity, arc.capacity);
         else if (from_source && arc.head != problem.source)
-            graph->add_terminal_weights(arc.head, arc.capacity, 0.0f);
+            graph.add_terminal_weights(node(arc.head), arc.capacity, 0.0f);
         else if (to_sink && arc.tail != problem.sink)
-            graph->add_terminal_weights(arc.tail, 0.0f, arc.capacity);
+            graph.add_terminal_weights(node(arc.tail), 0.0f, arc.capacity);
     }
     for (const DimacsPair &pair : pairs)
-        graph->add_edge(pair.tail, pair.head, pair.capacity, pair.reverse_capacity);
-    return graph;
+        graph.add_edge(node(pair.tail), node(pair.head), pair.capacity, pair.reverse_capacity);
+    return built;
 }
 
-std::vector<int> dimacs_sink_side(const DimacsProblem &problem, const FlowGraph &graph)
+std::vector<int> dimacs_sink_side(const DimacsGraph &built)
 {
     std::vector<int> ids;
-    for (int i = 0; i < problem.node_count; ++i)
-        if (i == problem.sink || (i != problem.source && graph.segment_of(i) == SINK_SIDE))
-            ids.push_back(i + 1);
+    for (std::size_t i = 0; i < built.ids.size(); ++i) {
+        const int n = static_cast<int>(i);
+        if (n == built.sink || (n != built.source && built.graph->segment_of(n) == SINK_SIDE))
+            ids.push_back(built.ids[i]);
+    }
     return ids;
 }

@@ -120,6 +120,17 @@ TEST_F(MaxflowCli, PrintsTheFlowAndWritesTheSinkSide)
     EXPECT_EQ(file_text(dir / "cut2.txt"), "2\n3\n4\n");
 }
 
+TEST_F(MaxflowCli, HugeDeclaredNodeCountCostsOnlyTheNodesInUse)
+{
+    // Two billion declared ids, three in use: a graph over every id would need tens of gigabytes.
+    const std::string text = "p max 2000000000 3\nn 1 s\nn 2000000000 t\na 1 777 5\n"
+                             "a 777 2000000000 4\na 1 2000000000 2\n";
+    const ProgramRun r = run({"--cut", (dir / "cut.txt").string(), input("huge.max", text)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "6\n");
+    EXPECT_EQ(file_text(dir / "cut.txt"), "2000000000\n");
+}
+
 TEST_F(MaxflowCli, TimePrintsBuildAndSolveOnStandardError)
 {
     const ProgramRun r = run({"--time", input("small.max", SMALL)});

@@ -72,16 +72,32 @@ struct DimacsPair
 // stay separate pairs.
 std::vector<DimacsPair> pair_dimacs_arcs(const DimacsProblem &problem);
 
-// Builds the graph for a well-formed problem: one node per id (node i for id i + 1, so the
-// terminals' own nodes stay isolated), then the terminal weights of the arcs in file order, then
-// the pairs of pair_dimacs_arcs. An arc s -> v adds source capacity to v, v -> t adds sink
-// capacity to v, and s -> t is flow that needs no path: it is counted through the source's own
-// isolated node, given equal source and sink capacity. Arcs into the source or out of the sink
-// can never carry flow of a maximum flow and are dropped. Both arrays are reserved at their
-// exact sizes, so building never grows them.
-std::unique_ptr<FlowGraph> build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn);
+// A graph built from a problem, and the DIMACS id that each of its nodes stands for.
+struct DimacsGraph
+{
+    std::unique_ptr<FlowGraph> graph;
+    std::vector<std::int32_t> ids; // ids[i]: the id of graph node i; ascending
+    int source = -1; // graph node of the source
+    int sink = -1; // graph node of the sink
 
-// The DIMACS ids on the sink side of the minimum cut, ascending, after maxflow() on the graph
-// that build_flow_graph made from problem: the sink itself and every node the solver left on
-// SINK_SIDE. These are exactly the nodes that can still send flow to the sink.
-std::vector<int> dimacs_sink_side(const DimacsProblem &problem, const FlowGraph &graph);
+    // Graph node of a node index of the problem (id - 1), or -1 if the graph has none for it.
+    int node_of(std::int32_t index) const;
+};
+
+// Builds the graph for a well-formed problem: its nodes, then the terminal weights of the arcs in
+// file order, then the pairs of pair_dimacs_arcs. An arc s -> v adds source capacity to v, v -> t
+// adds sink capacity to v, and s -> t is flow that needs no path: it is counted through the
+// source's own node, which has no arcs, given equal source and sink capacity. Arcs into the
+// source or out of the sink can never carry flow of a maximum flow and are dropped.
+//
+// Usually the graph has a node for every id (graph node i for id i + 1). When the problem line
+// declares far more nodes than its arcs can touch, the graph holds only the terminals and the
+// nodes that some arc touches, in id order: a node without arcs never carries flow and stays on
+// the source side, so it need not take memory. Both arrays are reserved at their exact sizes, so
+// building never grows them.
+DimacsGraph build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn);
+
+// The DIMACS ids on the sink side of the minimum cut, ascending, after maxflow() on a built
+// graph: the sink itself and every node the solver left on SINK_SIDE. These are exactly the
+// nodes that can still send flow to the sink.
+std::vector<int> dimacs_sink_side(const DimacsGraph &built);
