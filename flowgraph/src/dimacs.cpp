@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -110,10 +109,10 @@ CapacityStatus parse_capacity(std::string_view text, float &capacity)
     }
     if (minus)
         return CapacityStatus::negative;
-    const float rounded = static_cast<float>(value);
-    if (!std::isfinite(rounded))
+    // Checked before the conversion: narrowing a double beyond the float range is undefined.
+    if (!(value <= static_cast<double>(std::numeric_limits<float>::max())))
         return CapacityStatus::out_of_range;
-    capacity = rounded;
+    capacity = static_cast<float>(value);
     return CapacityStatus::ok;
 }
 
