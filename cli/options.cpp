@@ -30,6 +30,72 @@ bool parse_jobs(const QString &text, int &value)
     return true;
 }
 
+// The help text; %1 is the largest picture in megapixels. Kept as one raw string so that it
+// reads as it prints.
+constexpr const char help_template[] =
+    R"(usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]
+                    [--stats-json FILE]
+       vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K]
+                    [--no-bbox] [--stats-json FILE]
+       vellacut-cli --help | --version
+
+Separates IMAGE into object and background by a minimum graph cut, exactly as
+the window's COMPUTE does, and writes what the window saves.
+
+IMAGE    any picture Qt reads.
+STROKES  a picture of the same size holding the seed strokes: pure red
+         (255, 0, 0) pixels are Background strokes, pure green (0, 255, 0)
+         pixels Object strokes; every other pixel (any other colour, or fully
+         transparent) is no stroke. A transparent PNG with red and green strokes
+         is the natural form. Each class needs at least two stroke pixels.
+
+Writes B_mask.png (Object white, Background black), B_object.png (object
+pixels in grey on black) and B_background.png (background pixels in grey on
+black) into DIR, B being the name of IMAGE without its folder and without
+everything from its first dot on. Each file is complete or not there: existing
+files of the same names are replaced only once all three pictures are written.
+
+Options:
+  -o, --output DIR   where to write the pictures (default: the current
+                     directory); it must exist
+  -w W               scale of the likelihood ratio (default 1.0)
+  -v V               mix of likelihood and gradient in the edge weights
+                     (default 0.45)
+  -k K               base of the exponential edge weights (default 1000.0)
+  --no-bbox          build edges over the whole picture, not only over the
+                     bounding box of the strokes
+  --stats-json FILE  write, per image, the flow, the seed counts, the graph
+                     region, the object pixel count and the milliseconds of
+                     each stage: load, seeds, graph, statistics, gradient,
+                     edges, solve (compute: those five together), images, save
+  --batch LIST       segment every pair of LIST, one "IMAGE STROKES" pair per
+                     line ("-": read the list from standard input); blank
+                     lines and lines starting with # are skipped; put a path
+                     with spaces in double quotes; relative paths are relative
+                     to the current directory
+  -j, --jobs N       run N images at a time, each in its own worker process
+                     (default 1; only with --batch)
+  -h, --help         print this help
+  --version          print the version
+
+Standard output shows the same lines as one COMPUTE in the window: "WxH" on
+opening, "BB", the engine's statistics and progress lines, "Flow =", "WxH".
+In a batch each image's lines stay together, in list order, under a line
+naming the pair, and a summary line ends the run. Errors are single lines on
+standard error naming the file and the problem. When standard error is a
+terminal, a batch shows a progress line there.
+
+Exit status:
+  0  every image was segmented and written
+  1  batch: at least one image failed (the others were still processed);
+     single image: an internal failure such as exhausted memory
+  2  wrong usage or bad input: a missing or unreadable picture, STROKES of
+     another size than IMAGE, fewer than two stroke pixels of a class, a
+     picture of more than %1 megapixels, an output directory that cannot be
+     written, a parameter that is not a number, an unreadable LIST; nothing is
+     written then
+)";
+
 } // namespace
 
 ParsedOptions parse_command_line(const QStringList &arguments)
@@ -167,75 +233,5 @@ ParsedOptions parse_command_line(const QStringList &arguments)
 
 QString help_text()
 {
-    return QStringLiteral(
-               "usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]\n"
-               "                    [--stats-json FILE]\n"
-               "       vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]\n"
-               "                    [--stats-json FILE]\n"
-               "       vellacut-cli --help | --version\n"
-               "\n"
-               "Separates IMAGE into object and background by a minimum graph cut, exactly as the\n"
-               "window's COMPUTE does, and writes what the window saves.\n"
-               "\n"
-               "IMAGE    any picture Qt reads.\n"
-               "STROKES  a picture of the same size holding the seed strokes: pure red (255, 0, "
-               "0)\n"
-               "         pixels are Background strokes, pure green (0, 255, 0) pixels Object\n"
-               "         strokes; every other pixel (any other colour, or fully transparent) is "
-               "no\n"
-               "         stroke. A transparent PNG with red and green strokes is the natural "
-               "form.\n"
-               "         Each class needs at least two stroke pixels.\n"
-               "\n"
-               "Writes B_mask.png (Object white, Background black), B_object.png (object pixels "
-               "in\n"
-               "grey on black) and B_background.png (background pixels in grey on black) into "
-               "DIR,\n"
-               "B being the name of IMAGE without its folder and without everything from its "
-               "first\n"
-               "dot on. Each file is complete or not there: existing files of the same names are\n"
-               "replaced only once all three pictures are written.\n"
-               "\n"
-               "Options:\n"
-               "  -o, --output DIR   where to write the pictures (default: the current "
-               "directory);\n"
-               "                     it must exist\n"
-               "  -w W               scale of the likelihood ratio (default 1.0)\n"
-               "  -v V               mix of likelihood and gradient in the edge weights\n"
-               "                     (default 0.45)\n"
-               "  -k K               base of the exponential edge weights (default 1000.0)\n"
-               "  --no-bbox          build edges over the whole picture, not only over the\n"
-               "                     bounding box of the strokes\n"
-               "  --stats-json FILE  write, per image, the flow, the seed counts, the graph "
-               "region,\n"
-               "                     the object pixel count and the time of each stage in ms\n"
-               "  --batch LIST       segment every pair of LIST, one \"IMAGE STROKES\" pair per "
-               "line\n"
-               "                     (\"-\": read the list from standard input); blank lines and "
-               "lines\n"
-               "                     starting with # are skipped; put a path with spaces in "
-               "double\n"
-               "                     quotes; relative paths are relative to the current directory\n"
-               "  -j, --jobs N       run N images at a time, each in its own worker process\n"
-               "                     (default 1; only with --batch)\n"
-               "  -h, --help         print this help\n"
-               "  --version          print the version\n"
-               "\n"
-               "Standard output shows the same lines as one COMPUTE in the window: \"WxH\" on\n"
-               "opening, \"BB\", the engine's statistics and progress lines, \"Flow =\", \"WxH\".\n"
-               "In a batch each image's lines stay together, in list order, under a line naming\n"
-               "the pair, and a summary line ends the run. Errors are single lines on standard\n"
-               "error naming the file and the problem. When standard error is a terminal, a batch\n"
-               "shows a progress line there.\n"
-               "\n"
-               "Exit status:\n"
-               "  0  every image was segmented and written\n"
-               "  1  batch: at least one image failed (the others were still processed);\n"
-               "     single image: an internal failure such as exhausted memory\n"
-               "  2  wrong usage or bad input: a missing or unreadable picture, STROKES of "
-               "another\n"
-               "     size than IMAGE, fewer than two stroke pixels of a class, a picture of more\n"
-               "     than %1 megapixels, an output directory that cannot be written, a parameter\n"
-               "     that is not a number, an unreadable LIST; nothing is written then\n")
-        .arg(max_image_pixels / 1'000'000);
+    return QString::fromLatin1(help_template).arg(max_image_pixels / 1'000'000);
 }

@@ -183,8 +183,6 @@ ImageReport segment_image(const ImageJob &job)
     report.roi_y_begin = segmenter.roi_y_begin;
     report.roi_y_end = segmenter.roi_y_end;
 
-    // TODO(#5): report the engine's own stage times (statistics, gradient, edges, solve) once
-    // Segmenter records them; until then only the whole compute() is timed.
     start = Clock::now();
     const ComputeResult result = segmenter.compute();
     times.compute = milliseconds_since(start);
@@ -196,6 +194,11 @@ ImageReport segment_image(const ImageJob &job)
         return failure(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
     }
     report.flow = static_cast<double>(segmenter.graph->flow_value());
+    times.graph = segmenter.last_times.graph;
+    times.statistics = segmenter.last_times.statistics;
+    times.gradient = segmenter.last_times.gradient;
+    times.edges = segmenter.last_times.edges;
+    times.solve = segmenter.last_times.solve;
 
     start = Clock::now();
     console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);

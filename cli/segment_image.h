@@ -22,11 +22,13 @@ struct ImageTimes
 {
     double load = -1.0; // both pictures read, grey levels copied into the engine
     double seeds = -1.0; // strokes picture to seeds, box and region
-    double statistics = -1.0; // graph creation, seed capacities and seed models
+    // The engine's own stages, as Segmenter::compute reports them.
+    double graph = -1.0; // graph creation and seed capacities
+    double statistics = -1.0; // seed models
     double gradient = -1.0; // gradient pass
     double edges = -1.0; // edge pass
     double solve = -1.0; // max-flow
-    double compute = -1.0; // the whole of Segmenter::compute
+    double compute = -1.0; // the whole of Segmenter::compute, the stages above included
     double images = -1.0; // result pictures
     double save = -1.0; // PNG files written and put in place
 };

@@ -21,6 +21,7 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     QJsonObject times;
     put_time(times, "load", report.times.load);
     put_time(times, "seeds", report.times.seeds);
+    put_time(times, "graph", report.times.graph);
     put_time(times, "statistics", report.times.statistics);
     put_time(times, "gradient", report.times.gradient);
     put_time(times, "edges", report.times.edges);

@@ -37,9 +37,3 @@ TEST(BatchList, LinesThatAreNoPairBecomeFailingEntries)
     EXPECT_TRUE(list.entries[3].error.isEmpty());
     EXPECT_EQ(list.entries[3].image, "d.png");
 }
-
-TEST(BatchList, AnUnreadableListIsAnError)
-{
-    EXPECT_FALSE(read_batch_list("/nonexistent/list.txt").error.isEmpty());
-    EXPECT_TRUE(read_batch_list("/tmp").error.contains("is a directory"));
-}
