@@ -1,7 +1,8 @@
 # Entry points for people; CMake presets do the real work.
 #   make run    install what is missing, build, start the window
 #   make test   install what is missing, build, run every test
-#   make bench  release build of the benchmark suite with its peer libraries
+#   make bench  release build of the benchmark suite with its peer libraries, then the peer
+#               comparison, whose table lands in bench/README.md (BENCH_ARGS adds flags)
 .PHONY: run test deps bench asan format clean
 
 deps:
@@ -27,6 +28,7 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	@echo "benchmarks built under build/release/bench"
+	scripts/bench-peers.sh $(BENCH_ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

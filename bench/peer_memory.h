@@ -10,10 +10,10 @@
 #include "instance_graph.h"
 #include "peer_solvers.h"
 
-// What a fresh process measured around one build and solve. Memory is the growth of its resident
-// set in bytes (from /proc/self/statm, after malloc_trim and with the peak counter reset through
-// /proc/self/clear_refs, the instance already read in): after build(), after solve(), and the
-// peak over both. On failure error says why.
+// What a fresh process measured around one build and solve (times are CPU time, peer_clock.h).
+// Memory is the growth of its resident set in bytes (from /proc/self/statm, after malloc_trim and
+// with the peak counter reset through /proc/self/clear_refs, the instance already read in): after
+// build(), after solve(), and the peak over both. On failure error says why.
 struct FreshRun
 {
     double after_build = 0.0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Puts a few real photos where the peer benchmark finds them, as binary PNM files:
-#   scripts/bench-photos.sh [DIR]      (default: build/bench-photos; prints the directory)
+#   scripts/bench-photos.sh [DIR]      (default: $VELLACUT_BENCH_PHOTOS, else build/bench-photos;
+#                                       prints the directory)
 # The photos are the sample images of Debian's python3-skimage package. Only the package file is
 # downloaded and unpacked into a scratch directory (its Python dependencies are not installed);
 # netpbm converts the images and is installed when missing. Nothing is committed: run this
@@ -8,7 +9,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-"$root/build/bench-photos"}
+out=${1:-${VELLACUT_BENCH_PHOTOS:-"$root/build/bench-photos"}}
 # Grey and colour photos from small to about two megapixels.
 photos=(camera.png coins.png astronaut.png coffee.png hubble_deep_field.jpg retina.jpg)
 

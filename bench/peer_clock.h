@@ -1,0 +1,22 @@
+// The clocks the peer benchmark times with. This machine is shared and often has more runnable
+// threads than cores, so the figures are the CPU time of the timing thread (user and system: page
+// faults count); wall-clock time is kept alongside.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+
+// CPU time consumed by the calling thread, in seconds.
+inline double thread_cpu_seconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Monotonic wall-clock time, in seconds.
+inline double wall_seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
