@@ -139,6 +139,12 @@ TEST(WindowControls, DrawModeStateTable)
         return std::tuple(window.source_image->draw_mode, window.background_button->isChecked(),
                           window.object_button->isChecked());
     };
+    // Nothing checked: a drag on the canvas paints nothing.
+    drag(*window.source_image, {{40, 40}, {60, 60}, {80, 80}});
+    const QImage placeholder = window.source_image->pixmap->toImage();
+    EXPECT_EQ(placeholder.pixel(60, 60), qRgb(0, 0, 0));
+    EXPECT_EQ(placeholder.pixel(80, 80), qRgb(0, 0, 0));
+
     QTest::mouseClick(window.background_button, Qt::LeftButton);
     EXPECT_EQ(state(), std::tuple(1, true, false));
     QTest::mouseClick(window.object_button, Qt::LeftButton);
