@@ -88,13 +88,16 @@ QStringList CliRun::err_lines() const
     return text_lines(err);
 }
 
-CliRun run_cli(const QStringList &arguments, const QByteArray &input, const QString &working_dir)
+CliRun run_cli(const QStringList &arguments, const QByteArray &input, const QString &working_dir,
+               const QStringList &extra_environment)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    for (const QString &setting : extra_environment)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     process.setProcessEnvironment(environment);
     if (!working_dir.isEmpty())
         process.setWorkingDirectory(working_dir);

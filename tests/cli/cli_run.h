@@ -21,9 +21,9 @@ struct CliRun
 
 // Runs vellacut-cli with `arguments` in `working_dir` (the test's own when empty), feeding
 // `input` on standard input. The environment has no display and no Qt platform set, as on a
-// headless server.
+// headless server, plus the NAME=VALUE settings of `extra_environment`.
 CliRun run_cli(const QStringList &arguments, const QByteArray &input = {},
-               const QString &working_dir = {});
+               const QString &working_dir = {}, const QStringList &extra_environment = {});
 
 // Lines of a text, without the empty one after the last line break.
 QStringList text_lines(const QByteArray &text);

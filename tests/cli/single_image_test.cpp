@@ -181,6 +181,14 @@ TEST_F(SingleImage, FullyTransparentStrokeColoursAreNoStrokes)
     EXPECT_TRUE(folder_entries(out).isEmpty());
 }
 
+TEST_F(SingleImage, NeedsNoDisplayWhateverPlatformIsAskedFor)
+{
+    // A program that opened a window-system connection would fail here: there is no X server.
+    const CliRun run = run_cli({image, strokes, "-o", out}, {}, {}, {"QT_QPA_PLATFORM=xcb"});
+    EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
+    EXPECT_EQ(folder_entries(out).size(), 3);
+}
+
 TEST_F(SingleImage, ExistingResultsAreReplaced)
 {
     for (const char *suffix : {"_mask.png", "_object.png", "_background.png"}) {
