@@ -15,6 +15,11 @@ if [[ ! -x "$program" ]]; then
     exit 1
 fi
 
+# The harness's own tests first: a table from a broken harness is worth nothing.
+if [[ -x "$build/bench/peer_harness_test" ]]; then
+    "$build/bench/peer_harness_test" --gtest_brief=1
+fi
+
 photos=$("$root/scripts/bench-photos.sh")
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
