@@ -119,6 +119,12 @@ int FlowGraph::add_node()
 
 void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)
 {
+    if (solve_count == 0 && terminal_nodes_complete) {
+        if (terminal_nodes.size() < node_limit / 8)
+            terminal_nodes.push_back(static_cast<std::uint32_t>(i));
+        else
+            terminal_nodes_complete = false;
+    }
     Node &n = nodes[i];
     const float d = n.terminal_residual;
     if (d > 0.0f)
@@ -140,6 +146,7 @@ TerminalSide FlowGraph::segment_of(int i) const
 
 void FlowGraph::mark_dirty(int i)
 {
+    marked_dirty = true;
     Node &n = nodes[i];
     n.flags |= DIRTY;
     // The tree-reusing start takes the dirty nodes from active list 1.

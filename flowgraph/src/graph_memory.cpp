@@ -3,9 +3,9 @@
 // A segmentation builds a graph of one node per pixel and about two arc pairs per pixel at every
 // COMPUTE. Taking those arrays fresh from the system each time costs a page fault per 4 KiB page,
 // which for a photo of a few megapixels is more than the solve itself. Blocks of at least
-// LARGE_BLOCK bytes therefore come from mmap, are advised to use huge pages, and go back into a
-// small cache when their graph is destroyed; the next graph takes the smallest cached block that
-// fits. Small blocks use the C heap as before.
+// LARGE_BLOCK bytes therefore come from mmap (the largest advised to use huge pages) and go back
+// into a small cache when their graph is destroyed; the next graph takes the smallest cached block
+// that fits. Small blocks use the C heap as before.
 //
 // Under AddressSanitizer everything goes through the C heap so that every array stays checked.
 #include "graph_memory.h"
@@ -36,6 +36,9 @@ namespace {
 
 constexpr std::size_t LARGE_BLOCK = std::size_t {4} << 20;
 constexpr std::size_t HUGE_PAGE = std::size_t {2} << 20;
+// A huge page is resident as a whole once touched, so the last one of an array may hold up to
+// 2 MiB that the graph never uses; huge pages are asked for only where that stays below 3 %.
+constexpr std::size_t HUGE_PAGES_FROM = std::size_t {64} << 20;
 // At most this many blocks wait for reuse (a graph has two arrays; two graphs may alternate).
 constexpr std::size_t MAX_KEPT_BLOCKS = 4;
 
@@ -69,7 +72,8 @@ void *map_block(std::size_t capacity)
     if (p == MAP_FAILED)
         return nullptr;
 #ifdef MADV_HUGEPAGE
-    madvise(p, capacity, MADV_HUGEPAGE);
+    if (capacity >= HUGE_PAGES_FROM)
+        madvise(p, capacity, MADV_HUGEPAGE);
 #endif
     return p;
 }
@@ -161,7 +165,8 @@ void *reallocate(void *block, std::size_t old_bytes, std::size_t new_bytes)
     m->start = moved;
     m->capacity = round_up(new_bytes);
 #ifdef MADV_HUGEPAGE
-    madvise(m->start, m->capacity, MADV_HUGEPAGE);
+    if (m->capacity >= HUGE_PAGES_FROM)
+        madvise(m->start, m->capacity, MADV_HUGEPAGE);
 #endif
     return moved;
 }

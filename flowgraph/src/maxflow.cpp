@@ -7,6 +7,7 @@
 // lists are scanned front to back, active lists are first in first out, orphans of an augmentation
 // are pushed at the front and orphans found during adoption appended at the back, and among
 // candidate parents of an orphan only a strictly smaller distance replaces the first found.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 
@@ -202,25 +203,50 @@ void FlowGraph::init_fresh()
     orphan_head = orphan_tail = nullptr;
     clock = 0;
 
+    if (solve_count == 0 && terminal_nodes_complete && !marked_dirty) {
+        // Before the first solve every node still holds what add_node gave it (free, unqueued,
+        // stamp 0, flags clear), which is what the pass below would write; only the nodes with
+        // terminal weights need visiting, in index order.
+        std::sort(terminal_nodes.begin(), terminal_nodes.end());
+        terminal_nodes.erase(std::unique(terminal_nodes.begin(), terminal_nodes.end()),
+                             terminal_nodes.end());
+        for (const std::uint32_t i : terminal_nodes)
+            attach_to_terminal(i);
+        release_terminal_nodes();
+        return;
+    }
+    release_terminal_nodes();
+
     for (std::uint32_t i = 0; i < node_end; ++i) {
         Node &n = nodes[i];
         n.flags &= ~(DIRTY | IN_CHANGED_LIST);
         n.active_next = NO_NODE;
         n.stamp = clock;
-        if (n.terminal_residual > 0.0f) {
-            n.flags &= ~IN_SINK_TREE;
-            n.parent_arc = PARENT_TERMINAL;
-            activate(i);
-            n.depth = 1;
-        } else if (n.terminal_residual < 0.0f) {
-            n.flags |= IN_SINK_TREE;
-            n.parent_arc = PARENT_TERMINAL;
-            activate(i);
-            n.depth = 1;
-        } else {
-            n.parent_arc = PARENT_NONE;
-        }
+        n.parent_arc = PARENT_NONE;
+        attach_to_terminal(i);
     }
+}
+
+void FlowGraph::attach_to_terminal(std::uint32_t i)
+{
+    Node &n = nodes[i];
+    if (n.terminal_residual > 0.0f) {
+        n.flags &= ~IN_SINK_TREE;
+        n.parent_arc = PARENT_TERMINAL;
+        activate(i);
+        n.depth = 1;
+    } else if (n.terminal_residual < 0.0f) {
+        n.flags |= IN_SINK_TREE;
+        n.parent_arc = PARENT_TERMINAL;
+        activate(i);
+        n.depth = 1;
+    }
+}
+
+void FlowGraph::release_terminal_nodes()
+{
+    std::vector<std::uint32_t>().swap(terminal_nodes);
+    terminal_nodes_complete = false;
 }
 
 void FlowGraph::init_reuse()

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "flowgraph/flow_graph.h"
 
@@ -176,6 +178,60 @@ TEST(FlowGraphStore, LargeArraysAreKeptForTheNextGraph)
     }
     FlowGraph::release_kept_memory();
     EXPECT_EQ(FlowGraph::kept_memory_bytes(), 0u);
+}
+
+TEST(FlowGraphSolve, FirstStartFromFewTerminalsEqualsTheFullPass)
+{
+    // The first fresh start visits only the nodes given terminal weights when they are few.
+    // Giving every node a (0, 0) call as well (which changes nothing) forces the full pass over
+    // all nodes; both graphs must then solve to the same residuals and sides.
+    constexpr int side = 40;
+    constexpr int n = side * side;
+    std::uint32_t state = 12345;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    std::vector<float> caps;
+    for (int k = 0; k < 2 * n; ++k)
+        caps.push_back(static_cast<float>(next() % 50));
+    std::vector<std::pair<int, float>> terminals;
+    for (int k = 0; k < 30; ++k)
+        terminals.emplace_back(static_cast<int>(next() % n),
+                               static_cast<float>(next() % 200) - 100.0f);
+
+    const auto build = [&](FlowGraph &g, bool touch_every_node) {
+        for (int i = 0; i < n; ++i)
+            g.add_node();
+        if (touch_every_node) {
+            for (int i = 0; i < n; ++i)
+                g.add_terminal_weights(i, 0.0f, 0.0f);
+        }
+        for (const auto &[i, c] : terminals)
+            g.add_terminal_weights(i, c > 0 ? c : 0.0f, c < 0 ? -c : 0.0f);
+        int k = 0;
+        for (int i = 0; i < n; ++i) {
+            if (i % side != side - 1)
+                g.add_edge(i, i + 1, caps[static_cast<std::size_t>(k)],
+                           caps[static_cast<std::size_t>(k + 1)]);
+            k = (k + 2) % (2 * n);
+            if (i + side < n)
+                g.add_edge(i, i + side, caps[static_cast<std::size_t>(k)],
+                           caps[static_cast<std::size_t>(k + 1)]);
+        }
+    };
+    FlowGraph few(n, 2 * n, nullptr);
+    FlowGraph all(n, 2 * n, nullptr);
+    build(few, false);
+    build(all, true);
+    EXPECT_EQ(few.maxflow(), all.maxflow());
+    for (int p = 0; p < few.arc_pairs_added(); ++p) {
+        ASSERT_EQ(few.forward_residual(p), all.forward_residual(p));
+        ASSERT_EQ(few.reverse_residual(p), all.reverse_residual(p));
+    }
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(few.segment_of(i), all.segment_of(i));
+    EXPECT_TRUE(few.check_solved());
 }
 
 TEST(FlowGraphSolve, NoTerminalCapacityMeansNoFlowAndSourceSide)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "flowgraph/chunk_list.h"
 #include "flowgraph/error.h"
@@ -163,6 +164,8 @@ private:
 
     // Solver (maxflow.cpp).
     void init_fresh();
+    void attach_to_terminal(std::uint32_t i);
+    void release_terminal_nodes();
     void init_reuse();
     std::uint32_t pop_active();
     void activate(std::uint32_t j);
@@ -185,6 +188,13 @@ private:
     ErrorFn error_fn = nullptr;
     float flow = 0.0f;
     int solve_count = 0;
+
+    // Nodes given terminal weights before the first solve, so that the first fresh start visits
+    // only them instead of every node (the others still hold what add_node gave them). Recording
+    // stops once it would not pay.
+    std::vector<std::uint32_t> terminal_nodes;
+    bool terminal_nodes_complete = true;
+    bool marked_dirty = false; // mark_dirty() was called: a full fresh start is needed
 
     ChunkList *changed_list = nullptr;
     std::uint32_t active_head[2] = {NO_NODE, NO_NODE};
