@@ -40,8 +40,8 @@ int *ChunkList::reserve(int n)
     auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + slot_count * sizeof(int)));
     if (!chunk)
         flowgraph_fatal(error_fn, "Not enough memory!");
-    chunk->next_free = chunk->slots();
-    chunk->end = chunk->slots() + slots_per_chunk;
+    chunk->next_free = chunk->first_slot();
+    chunk->end = chunk->first_slot() + slots_per_chunk;
     chunk->next_chunk = nullptr;
     if (current)
         current->next_chunk = chunk;
@@ -56,7 +56,7 @@ int *ChunkList::reserve(int n)
 void ChunkList::rewind()
 {
     read_chunk = first;
-    read_slot = first ? first->slots() : nullptr;
+    read_slot = first ? first->first_slot() : nullptr;
 }
 
 const int *ChunkList::next()
@@ -68,7 +68,7 @@ const int *ChunkList::next()
         if (read_chunk == current)
             break;
         read_chunk = read_chunk->next_chunk;
-        read_slot = read_chunk ? read_chunk->slots() : nullptr;
+        read_slot = read_chunk ? read_chunk->first_slot() : nullptr;
     }
     return nullptr;
 }
@@ -76,7 +76,7 @@ const int *ChunkList::next()
 void ChunkList::clear()
 {
     for (Chunk *c = first; c; c = c->next_chunk)
-        c->next_free = c->slots();
+        c->next_free = c->first_slot();
     current = first;
     read_chunk = nullptr;
     read_slot = nullptr;
@@ -86,7 +86,7 @@ long ChunkList::size() const
 {
     long count = 0;
     for (Chunk *c = first; c; c = c->next_chunk) {
-        count += c->next_free - c->slots();
+        count += c->next_free - c->first_slot();
         if (c == current)
             break;
     }

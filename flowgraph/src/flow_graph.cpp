@@ -136,14 +136,6 @@ void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)
     n.terminal_residual = cap_source - cap_sink;
 }
 
-TerminalSide FlowGraph::segment_of(int i) const
-{
-    const Node &n = nodes[i];
-    if (n.parent_arc != PARENT_NONE && (n.flags & IN_SINK_TREE))
-        return SINK_SIDE;
-    return SOURCE_SIDE;
-}
-
 void FlowGraph::mark_dirty(int i)
 {
     marked_dirty = true;

@@ -1,6 +1,8 @@
 // The one place where imaging and the window write console lines.
 #include "imaging/console.h"
 
+#include <segmentation/console_output.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -8,7 +10,8 @@ void console_print(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    std::FILE *stream = console_output();
+    std::vfprintf(stream, format, args);
     va_end(args);
-    std::fflush(stdout);
+    std::fflush(stream);
 }

@@ -5,6 +5,10 @@
 #include <segmentation/segmenter.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include <cmath>
 
@@ -23,9 +27,92 @@ void put_grey(QImage &image, int x, int y, std::uint8_t value)
     put(image, x, y, value, value, value);
 }
 
+// Memory of result pictures, kept when a picture is released so that the next COMPUTE of a
+// picture of the same size writes into pages that are already resident instead of faulting in
+// (and zeroing) 21 bytes per pixel again. One COMPUTE's worth of pictures is kept.
+class PicturePool
+{
+public:
+    static PicturePool &instance()
+    {
+        static PicturePool pool;
+        return pool;
+    }
+
+    // A buffer of at least `bytes`, or null when there is no memory.
+    std::uint8_t *take(std::size_t bytes, std::size_t *capacity)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::size_t best = kept.size();
+            for (std::size_t n = 0; n < kept.size(); ++n) {
+                if (kept[n].second >= bytes
+                    && (best == kept.size() || kept[n].second < kept[best].second))
+                    best = n;
+            }
+            if (best != kept.size()) {
+                const auto block = kept[best];
+                kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(best));
+                *capacity = block.second;
+                return block.first;
+            }
+        }
+        *capacity = bytes;
+        return static_cast<std::uint8_t *>(std::malloc(bytes));
+    }
+
+    void give_back(std::uint8_t *block, std::size_t capacity)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        kept.emplace_back(block, capacity);
+        if (kept.size() > max_kept) {
+            // Drop the smallest: the large ones are the expensive ones to fault in again.
+            auto smallest =
+                std::min_element(kept.begin(), kept.end(),
+                                 [](const auto &a, const auto &b) { return a.second < b.second; });
+            std::free(smallest->first);
+            kept.erase(smallest);
+        }
+    }
+
+private:
+    static constexpr std::size_t max_kept = 7;
+    std::mutex mutex;
+    std::vector<std::pair<std::uint8_t *, std::size_t>> kept;
+};
+
+struct PooledBlock
+{
+    std::uint8_t *data;
+    std::size_t capacity;
+};
+
+void return_to_pool(void *info)
+{
+    auto *block = static_cast<PooledBlock *>(info);
+    PicturePool::instance().give_back(block->data, block->capacity);
+    delete block;
+}
+
+// An RGB888 picture whose memory comes from the pool and goes back to it with the last copy of
+// the picture. Falls back to an ordinary picture when the pool has no memory to give.
+QImage pooled_rgb888(int width, int height)
+{
+    const auto line = static_cast<std::size_t>((3 * width + 3) / 4 * 4);
+    const std::size_t bytes = line * static_cast<std::size_t>(height);
+    if (bytes == 0)
+        return QImage(width, height, QImage::Format_RGB888);
+    std::size_t capacity = 0;
+    std::uint8_t *data = PicturePool::instance().take(bytes, &capacity);
+    if (data == nullptr)
+        return QImage(width, height, QImage::Format_RGB888);
+    return QImage(data, width, height, static_cast<qsizetype>(line), QImage::Format_RGB888,
+                  return_to_pool, new PooledBlock {data, capacity});
+}
+
 // Rows per band of the fast fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
-constexpr int band_rows = 16;
+constexpr int band_rows = 64;
 
 // The same pictures from the values the engine kept during its build, which equal its queries
 // bit for bit, in bands of rows spread over all cores. The pictures' memory is taken before the
@@ -34,9 +121,13 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
 {
     const int width = segmenter.width;
     const int height = segmenter.height;
-    const double likelihood_max = segmenter.likelihood_max;
     const double weight_max = segmenter.weight_max;
     const std::uint8_t *grey = segmenter.grey.get();
+    // The likelihood depends on the grey level alone, and so does its picture.
+    std::uint8_t histo_of_level[256];
+    for (int level = 0; level < 256; ++level)
+        histo_of_level[level] =
+            scaled(segmenter.kept_likelihood_of_level(level) / segmenter.likelihood_max);
     std::uint8_t *const mask = out.binary_mask.bits();
     std::uint8_t *const segmented = out.segmented.bits();
     std::uint8_t *const edge = out.edge.bits();
@@ -71,7 +162,7 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
                         set(fg + o, g, g, g);
                     }
                     const std::uint8_t e = scaled(segmenter.gradient_ratio(i));
-                    const std::uint8_t l = scaled(segmenter.kept_likelihood(i) / likelihood_max);
+                    const std::uint8_t l = histo_of_level[segmenter.likelihood_level(i)];
                     const std::uint8_t p = scaled(segmenter.kept_weight(i) / weight_max);
                     set(edge + o, e, e, e);
                     set(histo + o, l, l, l);
@@ -102,7 +193,7 @@ ResultImages make_result_images(const Segmenter &segmenter)
     QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
                            &out.prob,        &out.bg_segmented, &out.fg_segmented};
     for (QImage *image : all)
-        *image = QImage(width, height, QImage::Format_RGB888);
+        *image = pooled_rgb888(width, height);
     if (width == 0 || height == 0)
         return out;
     if (segmenter.has_kept_values()) {

@@ -22,6 +22,11 @@ void end_line()
 
 } // namespace
 
+std::FILE *console_output()
+{
+    return stream();
+}
+
 void set_console_output(std::FILE *s)
 {
     output = s;

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,16 @@ void Segmenter::build_gradient_fast()
     for (int level = 0; level < 256; ++level)
         likelihood_by_level[level] = likelihood_of_level(level);
 
+    // Beyond this exponent k^-e lies below 2^-1100, far under half the smallest subnormal, so pow
+    // can only return +0: the weight of a pixel that looks like the Background seeds costs no
+    // pow at all.
+    const double zero_from = k > 1.0 && std::isfinite(k) ? 1100.0 / std::log2(k)
+                                                         : std::numeric_limits<double>::infinity();
+    const auto weight_of = [this, zero_from](double l, double r) {
+        const double e = l * v + r * (1.0 - v);
+        return e > zero_from ? 0.0 : std::pow(k, -e);
+    };
+
     const bool has_interior = width > 2 && height > 2;
     // Running gradient maximum of the scan (x outer, y inner over the interior): the value it
     // takes from pixel index `first` on, one step per change.
@@ -111,7 +122,7 @@ void Segmenter::build_gradient_fast()
             for (int y = 0; y < height; ++y) {
                 const std::size_t i = column + static_cast<std::size_t>(y);
                 const double l = kept_likelihood(static_cast<int>(i));
-                const double weight = mixed_weight(l, ratio_to(gradient[i], gradient_max));
+                const double weight = weight_of(l, ratio_to(gradient[i], gradient_max));
                 weights[i] = weight;
                 if (!has_interior || !interior_column || y == 0 || y == height - 1)
                     continue;
@@ -122,7 +133,7 @@ void Segmenter::build_gradient_fast()
                 raise(l_max, l);
                 raise(w_max,
                       running == gradient_max ? weight
-                                              : mixed_weight(l, ratio_to(gradient[i], running)));
+                                              : weight_of(l, ratio_to(gradient[i], running)));
             }
         }
     });

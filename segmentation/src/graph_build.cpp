@@ -154,16 +154,6 @@ void Segmenter::build_edges()
     }
 }
 
-bool Segmenter::is_background(int index) const
-{
-    return graph->segment_of(index) == SOURCE_SIDE;
-}
-
-double Segmenter::gradient_ratio(int index) const
-{
-    return ratio_to_gradient_max(gradient[static_cast<std::size_t>(index)]);
-}
-
 void report_error(const char *message)
 {
     segmentation_console::error(message);

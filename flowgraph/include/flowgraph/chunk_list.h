@@ -34,7 +34,7 @@ private:
         int *next_free;
         int *end;
         Chunk *next_chunk;
-        int *slots() { return reinterpret_cast<int *>(this + 1); }
+        int *first_slot() { return reinterpret_cast<int *>(this + 1); }
     };
 
     int slots_per_chunk;

@@ -114,7 +114,11 @@ public:
 
     // Side of node i after maxflow(): SINK_SIDE for nodes in the sink tree, SOURCE_SIDE for the
     // rest (source tree and free nodes).
-    TerminalSide segment_of(int i) const;
+    TerminalSide segment_of(int i) const
+    {
+        const Node &n = nodes[i];
+        return n.parent_arc != PARENT_NONE && (n.flags & IN_SINK_TREE) ? SINK_SIDE : SOURCE_SIDE;
+    }
 
     // Tells a tree-reusing maxflow() that node i's terminal capacity changed since the last solve.
     void mark_dirty(int i);

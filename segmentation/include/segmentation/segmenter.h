@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-class FlowGraph;
+#include "flowgraph/flow_graph.h"
 
 // Wall-clock milliseconds of the stages of the last compute().
 struct StageTimes
@@ -135,10 +135,13 @@ public:
     void build_edges();
     // True when pixel index ended on the source (Background) side, free nodes included. Valid
     // between compute() and delete_graph().
-    bool is_background(int index) const;
+    bool is_background(int index) const { return graph->segment_of(index) == SOURCE_SIDE; }
     // gradient entry index divided by gradient_max, or 0 when gradient_max is exactly 0 (a flat
     // interior), so that every weight stays finite.
-    double gradient_ratio(int index) const;
+    double gradient_ratio(int index) const
+    {
+        return ratio_to_gradient_max(gradient[static_cast<std::size_t>(index)]);
+    }
     // Releases the graph, if any.
     void delete_graph();
 
@@ -146,13 +149,16 @@ public:
     // describe the current build. kept_likelihood(i) equals likelihood(i) and kept_weight(i)
     // equals edge_weight(i), bit for bit.
     bool has_kept_values() const { return !weights.empty(); }
-    double kept_likelihood(int index) const
-    {
-        const auto byte = three_channel == 1 ? 3 * static_cast<std::size_t>(index)
-                                             : static_cast<std::size_t>(index);
-        return likelihood_by_level[grey[byte]];
-    }
+    double kept_likelihood(int index) const { return likelihood_by_level[likelihood_level(index)]; }
     double kept_weight(int index) const { return weights[static_cast<std::size_t>(index)]; }
+    // The kept likelihood of every pixel whose grey level (as the likelihood reads it) is level.
+    double kept_likelihood_of_level(int level) const { return likelihood_by_level[level]; }
+    // The grey level the likelihood reads for pixel index.
+    int likelihood_level(int index) const
+    {
+        return grey[three_channel == 1 ? 3 * static_cast<std::size_t>(index)
+                                       : static_cast<std::size_t>(index)];
+    }
 
 private:
     void init_kernels();
