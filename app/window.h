@@ -66,9 +66,6 @@ public:
     // A result view points at its entry, which is replaced only when a new one is handed over.
     std::array<QPixmap, 7> result_pixmaps;
 
-public slots:
-    void gview_addpoint_slot(int mode, int index, int value);
-
 protected:
     // Asks for a picture to open; an empty answer means the user cancelled.
     virtual QString ask_open_file_name();
@@ -89,6 +86,11 @@ private slots:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void brush_slot(QString text);
+
+public slots:
+    // Declared after the private slots: the meta-object numbers slots in declaration order, and
+    // this one comes last.
+    void gview_addpoint_slot(int mode, int index, int value);
 
 private:
     void record_disc(QPointF centre, int width, int mode);

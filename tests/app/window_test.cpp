@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMetaMethod>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -210,4 +211,41 @@ TEST(WindowControls, ZoomKeysActOnTheShownView)
     QTest::keyClick(&window, Qt::Key_Plus, Qt::ControlModifier);
     EXPECT_NEAR(view->transform().m11(), fitted, 1e-9);
     EXPECT_NEAR(window.segmented_image->transform().m11(), segmented_fitted * 1.2, 1e-9);
+}
+
+TEST(WindowStartUp, MetaObjectSlotsInTheirFixedOrder)
+{
+    // Scripts and tools reach the slots through the meta-object by index, so the order, the
+    // parameter names and the access are part of the window's interface.
+    const QMetaObject &meta = Window::staticMetaObject;
+    EXPECT_STREQ(meta.className(), "Window");
+    struct Expected
+    {
+        const char *signature;
+        const char *parameters;
+        QMetaMethod::Access access;
+    };
+    const Expected expected[] = {
+        {"open()", "", QMetaMethod::Private},
+        {"open_file(QString)", "fn", QMetaMethod::Private},
+        {"save()", "", QMetaMethod::Private},
+        {"forgrdmode_event()", "", QMetaMethod::Private},
+        {"backgrdmode_event()", "", QMetaMethod::Private},
+        {"compute_event()", "", QMetaMethod::Private},
+        {"clear_event()", "", QMetaMethod::Private},
+        {"build_labels()", "", QMetaMethod::Private},
+        {"dragEnterEvent(QDragEnterEvent*)", "event", QMetaMethod::Private},
+        {"dropEvent(QDropEvent*)", "event", QMetaMethod::Private},
+        {"brush_slot(QString)", "text", QMetaMethod::Private},
+        {"gview_addpoint_slot(int,int,int)", "mode,index,value", QMetaMethod::Public},
+    };
+    ASSERT_EQ(meta.methodCount() - meta.methodOffset(), 12);
+    for (int n = 0; n < 12; ++n) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + n);
+        SCOPED_TRACE(n);
+        EXPECT_EQ(method.methodType(), QMetaMethod::Slot);
+        EXPECT_EQ(method.methodSignature().toStdString(), expected[n].signature);
+        EXPECT_EQ(method.parameterNames().join(',').toStdString(), expected[n].parameters);
+        EXPECT_EQ(method.access(), expected[n].access);
+    }
 }
