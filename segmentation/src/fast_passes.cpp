@@ -152,7 +152,7 @@ void Segmenter::build_edges_fast()
     for (int x = roi_x_begin; x < roi_x_end; ++x) {
         int i = x * height + roi_y_begin;
         for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
-            const auto c = static_cast<float>(weights[static_cast<std::size_t>(i)]);
+            const float c = edge_capacity(weights[static_cast<std::size_t>(i)]);
             if (y < last_row)
                 graph->add_edge(i, i + 1, c, c);
             if (x < last_column)

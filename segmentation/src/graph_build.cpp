@@ -141,11 +141,11 @@ void Segmenter::build_edges()
     }
 
     // Each pair carries the weight of the pixel it starts from, the same in both directions,
-    // rounded to the graph's single precision.
+    // rounded to the graph's single precision (0 for a weight that is not a number).
     for (int x = roi_x_begin; x < roi_x_end; ++x) {
         for (int y = roi_y_begin; y < roi_y_end; ++y) {
             const int i = x * height + y;
-            const auto c = static_cast<float>(edge_weight(i));
+            const float c = edge_capacity(edge_weight(i));
             if (y < height - 1)
                 graph->add_edge(i, i + 1, c, c);
             if (x < width - 1)

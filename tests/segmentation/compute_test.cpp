@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
@@ -113,6 +114,42 @@ TEST(ComputeTest, PrintedFlowIsTheSolvedFlow)
     ASSERT_GT(out.size(), std::string(expected).size());
     EXPECT_EQ(out.substr(out.size() - std::string(expected).size()), expected);
     EXPECT_GT(seg.graph->flow_value(), 0.0f);
+}
+
+// A negative base k makes k^-e a NaN for every fractional exponent. Such a weight must not reach
+// the graph as a NaN capacity: the solver would push a NaN along the connecting path forever.
+// Both evaluations hand the graph 0 for it, so the compute ends and the seeds keep their sides.
+TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
+{
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast evaluation" : "pixel by pixel");
+        Segmenter seg;
+        seg.fast_evaluation = fast;
+        set_image(seg, 8, 6, [](int x, int y) { return x < 4 ? 20 + (x * y) % 7 : 200 - y; });
+        whole_region(seg);
+        seg.k = -1000.0;
+        add_background(seg, 0, 0);
+        add_background(seg, 1, 3);
+        add_object(seg, 6, 2);
+        add_object(seg, 7, 5);
+        ComputeResult result;
+        const std::string out = captured_compute(seg, &result);
+        ASSERT_EQ(result, ComputeResult::done);
+        int not_a_number = 0;
+        for (int i = 0; i < seg.node_count; ++i)
+            not_a_number += std::isnan(seg.edge_weight(i)) ? 1 : 0;
+        EXPECT_GT(not_a_number, seg.node_count / 2);
+        for (int p = 0; p < seg.graph->arc_pairs_added(); ++p) {
+            EXPECT_FALSE(std::isnan(seg.graph->forward_residual(p))) << "pair " << p;
+            EXPECT_FALSE(std::isnan(seg.graph->reverse_residual(p))) << "pair " << p;
+        }
+        EXPECT_TRUE(std::isfinite(seg.graph->flow_value()));
+        EXPECT_NE(out.find("Flow = "), std::string::npos);
+        EXPECT_TRUE(seg.is_background(0 * 6 + 0));
+        EXPECT_TRUE(seg.is_background(1 * 6 + 3));
+        EXPECT_FALSE(seg.is_background(6 * 6 + 2));
+        EXPECT_FALSE(seg.is_background(7 * 6 + 5));
+    }
 }
 
 struct RefusalCase

@@ -3,6 +3,7 @@
 // the object from its background.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -130,7 +131,7 @@ public:
     // compared with weight_max uses the running gradient_max at that pixel.
     void build_gradient();
     // The edge pass over the region: one arc pair down and one right per region pixel, both
-    // directions carrying the pixel's own edge weight rounded to float. Prints
+    // directions carrying the pixel's own edge weight rounded to float (see edge_capacity). Prints
     // "Building Edge Capacities...". Requires create_graph() and build_gradient().
     void build_edges();
     // True when pixel index ended on the source (Background) side, free nodes included. Valid
@@ -177,6 +178,13 @@ private:
     // k^-(l * v + g * (1 - v)): the one place where a weight is formed, so the gradient pass and
     // edge_weight() agree to the bit.
     double mixed_weight(double l, double g) const;
+    // The capacity a pixel's arc pairs carry: its weight rounded to float, or 0 when the weight
+    // is not a number (a negative k, or an infinite likelihood times v = 0). The solver takes
+    // any capacity but 0 as usable, so a NaN on a path between its trees would be pushed forever.
+    static float edge_capacity(double weight)
+    {
+        return std::isnan(weight) ? 0.0f : static_cast<float>(weight);
+    }
 };
 
 // Error function handed to every graph: prints "error: <message>" on the console and flushes.
