@@ -7,7 +7,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -150,6 +154,97 @@ TEST(FastEvaluation, MatchesThePixelByPixelBuildOnGeneratedInstances)
             }
         }
         // The same graph, solved the same way, ends with the same residuals.
+        ASSERT_EQ(fast.graph->arc_pairs_added(), slow.graph->arc_pairs_added());
+        for (int p = 0; p < slow.graph->arc_pairs_added(); ++p) {
+            ASSERT_TRUE(
+                same_bits(fast.graph->forward_residual(p), slow.graph->forward_residual(p)));
+            ASSERT_TRUE(
+                same_bits(fast.graph->reverse_residual(p), slow.graph->reverse_residual(p)));
+        }
+    }
+}
+
+// Parameters and seeds far outside what the window passes: NaN, infinities, negative and zero
+// w, v, k, bases below 1, seed values that are not grey levels, the three-byte layout, and
+// pictures 1 to 6 pixels wide or high. Whatever the slow build gives, NaN included, the fast
+// build must give the same bits.
+TEST(FastEvaluation, MatchesOnExtremeParametersAndShapes)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {nan, inf,  -inf, -1000.0, -2.0,   -0.0,  0.0,    1e-300,
+                             0.3, 0.45, 1.0,  1.5,     1000.0, 1e30,  1e308,  -0.5,
+                             2.0, 0.99, 3.0,  1e-3,    700.0,  1e-12, 4.0e-5, 65536.0};
+    const auto pick = [&values](Lcg &rng) {
+        return values[rng.below(static_cast<int>(sizeof values / sizeof values[0]))];
+    };
+    for (int number = 0; number < 400; ++number) {
+        SCOPED_TRACE("case " + std::to_string(number));
+        Lcg rng(static_cast<std::uint64_t>(number) * 104729u + 3u);
+        const int width = 1 + rng.below(6);
+        const int height = 1 + rng.below(6);
+        const int pixels = width * height;
+        const bool three_channel = number % 4 == 3;
+        std::vector<int> levels(static_cast<std::size_t>(3 * pixels));
+        for (int &level : levels)
+            level = rng.below(256);
+        std::vector<std::pair<int, double>> background;
+        std::vector<std::pair<int, double>> object;
+        for (int n = 2 + rng.below(4); n > 0; --n)
+            background.emplace_back(rng.below(pixels),
+                                    rng.below(3) == 0 ? pick(rng) : rng.below(256));
+        for (int n = 2 + rng.below(4); n > 0; --n)
+            object.emplace_back(rng.below(pixels), rng.below(3) == 0 ? pick(rng) : rng.below(256));
+        const double w = rng.below(2) == 0 ? pick(rng) : 1.0;
+        const double v = rng.below(2) == 0 ? pick(rng) : 0.45;
+        const double k = rng.below(2) == 0 ? pick(rng) : 1000.0;
+        const int roi[4] = {rng.below(width), width - rng.below(2), rng.below(height),
+                            height - rng.below(2)};
+
+        const auto load = [&](Segmenter &seg) {
+            seg.set_image_size(width, height);
+            for (int i = 0; i < pixels; ++i)
+                seg.set_pixel(i, levels[static_cast<std::size_t>(i)]);
+            if (three_channel) {
+                // The three-byte layout reads pixel i at byte 3 i; give the buffer room for it.
+                auto wide = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(3 * pixels));
+                for (std::size_t b = 0; b < levels.size(); ++b)
+                    wide[b] = static_cast<std::uint8_t>(levels[b]);
+                seg.grey = std::move(wide);
+                seg.three_channel = 1;
+            }
+            for (const auto &[i, value] : background)
+                seg.add_background_seed(i, value);
+            for (const auto &[i, value] : object)
+                seg.add_object_seed(i, value);
+            seg.w = w;
+            seg.v = v;
+            seg.k = k;
+            seg.roi_x_begin = roi[0];
+            seg.roi_x_end = roi[1];
+            seg.roi_y_begin = roi[2];
+            seg.roi_y_end = roi[3];
+        };
+        Segmenter slow;
+        slow.fast_evaluation = false;
+        load(slow);
+        Segmenter fast;
+        load(fast);
+        ASSERT_EQ(test_images::captured_compute(fast), test_images::captured_compute(slow));
+        ASSERT_TRUE(fast.has_kept_values());
+        EXPECT_TRUE(same_bits(fast.gradient_max, slow.gradient_max));
+        EXPECT_TRUE(same_bits(fast.likelihood_max, slow.likelihood_max))
+            << fast.likelihood_max << " vs " << slow.likelihood_max;
+        EXPECT_TRUE(same_bits(fast.weight_max, slow.weight_max))
+            << fast.weight_max << " vs " << slow.weight_max;
+        for (int i = 0; i < pixels; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            ASSERT_TRUE(same_bits(fast.gradient[n], slow.gradient[n])) << "pixel " << i;
+            ASSERT_TRUE(same_bits(fast.kept_likelihood(i), slow.likelihood(i))) << "pixel " << i;
+            ASSERT_TRUE(same_bits(fast.kept_weight(i), slow.edge_weight(i)))
+                << "pixel " << i << ": " << fast.kept_weight(i) << " vs " << slow.edge_weight(i);
+            ASSERT_EQ(fast.is_background(i), slow.is_background(i)) << "pixel " << i;
+        }
         ASSERT_EQ(fast.graph->arc_pairs_added(), slow.graph->arc_pairs_added());
         for (int p = 0; p < slow.graph->arc_pairs_added(); ++p) {
             ASSERT_TRUE(
