@@ -174,7 +174,9 @@ Window::Window()
     file_menu->addAction(save_action);
 
     connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
-    connect(source_image, &GView::gview_disc_signal, this, &Window::record_disc);
+    source_image->disc_painted = [this](QPointF centre, int width, int mode) {
+        record_disc(centre, width, mode);
+    };
 
     // Zoom on the shown view: Ctrl++ (also Ctrl+= where + needs Shift), Ctrl+-, Ctrl+0.
     const auto add_zoom_key = [this](const QKeySequence &keys, void (GView::*step)()) {

@@ -139,7 +139,8 @@ void GView::mouseMoveEvent(QMouseEvent *event)
     painter.end();
     pixmap_item->setPixmap(*pixmap);
     update();
-    emit gview_disc_signal(centre, brush_width, draw_mode);
+    if (disc_painted)
+        disc_painted(centre, brush_width, draw_mode);
 }
 
 void GView::resizeEvent(QResizeEvent *)

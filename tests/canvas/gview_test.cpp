@@ -5,6 +5,7 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QImage>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QWheelEvent>
@@ -121,11 +122,10 @@ TEST_F(GViewTest, DragPaintsOnlyPureRedDiscsInBackgroundMode)
 {
     view.draw_mode = 1;
     std::vector<std::pair<QPointF, int>> discs;
-    QObject::connect(&view, &GView::gview_disc_signal,
-                     [&discs](QPointF centre, int width, int mode) {
-                         discs.emplace_back(centre, width);
-                         EXPECT_EQ(mode, 1);
-                     });
+    view.disc_painted = [&discs](QPointF centre, int width, int mode) {
+        discs.emplace_back(centre, width);
+        EXPECT_EQ(mode, 1);
+    };
     drag(view, {{20, 20}, {30, 20}, {40, 25}});
     const ColourCount n = count_colours(picture, qRgb(40, 40, 40));
     EXPECT_GT(n.red, 0);
@@ -200,7 +200,7 @@ TEST(GViewNullPixmap, DragOverNullPixmapPaintsNothingAndReportsNoDisc)
     view.set_pixmap(&empty);
     view.draw_mode = 1;
     int discs = 0;
-    QObject::connect(&view, &GView::gview_disc_signal, [&discs] { ++discs; });
+    view.disc_painted = [&discs](QPointF, int, int) { ++discs; };
     drag(view, {{1, 1}, {2, 2}});
     EXPECT_TRUE(empty.isNull());
     EXPECT_EQ(discs, 0);
@@ -281,4 +281,37 @@ TEST_F(GViewTest, CtrlWheelZoomsOnThePointerAndPlainWheelDoesNot)
                     Qt::NoScrollPhase, false);
     QApplication::sendEvent(view.viewport(), &out);
     EXPECT_NEAR(view.transform().m11(), before, 1e-9);
+}
+
+TEST(GViewConstruction, MetaObjectMethodsInTheirFixedOrder)
+{
+    // The zoom slots are reachable through the meta-object only, so its method table (order,
+    // kinds and parameter names) is the canvas's interface.
+    const QMetaObject &meta = GView::staticMetaObject;
+    EXPECT_STREQ(meta.className(), "GView");
+    struct Expected
+    {
+        QMetaMethod::MethodType type;
+        const char *signature;
+        const char *parameters;
+        QMetaMethod::Access access;
+    };
+    const Expected expected[] = {
+        // Qt 6 declares every signal public.
+        {QMetaMethod::Signal, "gview_addpoint_signal(int,int,int)", "mode,index,value",
+         QMetaMethod::Public},
+        {QMetaMethod::Slot, "gview_drawmode_slot(int)", "mode", QMetaMethod::Public},
+        {QMetaMethod::Slot, "gview_zoomin_slot()", "", QMetaMethod::Public},
+        {QMetaMethod::Slot, "gview_zoomout_slot()", "", QMetaMethod::Public},
+        {QMetaMethod::Slot, "gview_zoomreset_slot()", "", QMetaMethod::Public},
+    };
+    ASSERT_EQ(meta.methodCount() - meta.methodOffset(), 5);
+    for (int n = 0; n < 5; ++n) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + n);
+        SCOPED_TRACE(n);
+        EXPECT_EQ(method.methodType(), expected[n].type);
+        EXPECT_EQ(method.methodSignature().toStdString(), expected[n].signature);
+        EXPECT_EQ(method.parameterNames().join(',').toStdString(), expected[n].parameters);
+        EXPECT_EQ(method.access(), expected[n].access);
+    }
 }

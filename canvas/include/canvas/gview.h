@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QPointF>
 
+#include <functional>
+
 class QGraphicsPixmapItem;
 class QGraphicsScene;
 
@@ -40,13 +42,14 @@ public:
     int last_y = 0;
     int pressed = 0; // 1 from a left-button press until the next release
     int draw_mode = -1; // -1 no painting, 1 red (Background), any other value green (Object)
+    // Called after every disc painted into the pixmap with its centre in pixmap coordinates, the
+    // pen width and the draw mode it was painted with. A plain callback rather than a signal, so
+    // that the meta-object holds only the view's fixed set of methods.
+    std::function<void(QPointF centre, int width, int mode)> disc_painted;
 
 signals:
     // Declared for reporting one seed point; painting does not emit it.
     void gview_addpoint_signal(int mode, int index, int value);
-    // Emitted after every disc painted into the pixmap: its centre in pixmap coordinates, the
-    // pen width and the draw mode it was painted with.
-    void gview_disc_signal(QPointF centre, int width, int mode);
 
 public slots:
     void gview_drawmode_slot(int mode);
