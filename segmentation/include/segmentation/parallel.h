@@ -3,14 +3,20 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-// Threads a pass may use: the hardware's count, at least one.
+// Threads a pass may use: the hardware's count, at least one. Taken once per process: callers
+// size per-part results with parallel_parts() before parallel_for() splits the same count, and
+// the two must agree even if the processors available change in between.
 inline int worker_count()
 {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(n);
+    static const int count = [] {
+        const unsigned n = std::thread::hardware_concurrency();
+        return n == 0 ? 1 : static_cast<int>(n);
+    }();
+    return count;
 }
 
 // Number of parts parallel_for splits count items into: one per worker, but none smaller than
@@ -35,8 +41,14 @@ void parallel_for(std::ptrdiff_t count, std::ptrdiff_t min_chunk, Body body)
     const auto begin_of = [count, parts](int part) { return count * part / parts; };
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(parts - 1));
-    for (int part = 1; part < parts; ++part)
-        threads.emplace_back(body, part, begin_of(part), begin_of(part + 1));
+    for (int part = 1; part < parts; ++part) {
+        try {
+            threads.emplace_back(body, part, begin_of(part), begin_of(part + 1));
+        } catch (const std::system_error &) {
+            // No thread to be had: this thread does the part itself, with the same result.
+            body(part, begin_of(part), begin_of(part + 1));
+        }
+    }
     body(0, begin_of(0), begin_of(1));
     for (std::thread &t : threads)
         t.join();
