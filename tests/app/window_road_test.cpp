@@ -391,6 +391,24 @@ TEST_F(WindowRoad, CancelledSaveWritesNothing)
     EXPECT_TRUE(window.warnings.isEmpty());
 }
 
+TEST_F(WindowRoad, SaveBeforeAnyComputeWritesTheBlackPlaceholders)
+{
+    // No picture and no COMPUTE yet: the base name is empty and each result view still shows
+    // its own 128 x 128 black placeholder, which is what gets written.
+    QTemporaryDir out_dir;
+    ASSERT_TRUE(out_dir.isValid());
+    window.save_answer = out_dir.path();
+    const std::string out = printed_by([this] { window.save_action->trigger(); });
+    EXPECT_EQ(out, "fileName: \n");
+    EXPECT_TRUE(window.warnings.isEmpty()) << window.warnings.join("; ").toStdString();
+    QImage black(128, 128, QImage::Format_RGB32);
+    black.fill(qRgb(0, 0, 0));
+    const QDir d(out_dir.path());
+    for (const char *name : {"_mask.png", "_object.png", "_background.png"})
+        EXPECT_EQ(read_png(d.filePath(QString::fromLatin1(name))), black) << name;
+    EXPECT_EQ(d.entryList(QDir::Files).size(), 3);
+}
+
 TEST_F(WindowRoad, ComputeBeforeAnyPictureDoesNothingAndSaysSo)
 {
     window.source_image->draw_mode = 1;

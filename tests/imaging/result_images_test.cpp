@@ -128,3 +128,61 @@ TEST(ResultImages, HiddenPicturesAreGreyAndTheEdgePictureIsDarkOnTheBorder)
     EXPECT_GT(brightest, 200);
     solved.segmenter.delete_graph();
 }
+
+TEST(ResultImages, EveryPixelFollowsTheTableThroughTheEngineQueries)
+{
+    // Oracle: each pixel recomputed from the engine's own per-pixel queries, for both ways the
+    // engine may have evaluated its build.
+    for (const bool fast : {true, false}) {
+        SCOPED_TRACE(fast ? "fast build" : "pixel-by-pixel build");
+        QImage picture(19, 13, QImage::Format_RGB32);
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 19; ++x) {
+                const int level = (x < 9 ? 50 : 180) + ((3 * x + 5 * y) % 7) * 6;
+                picture.setPixel(x, y, qRgb(level, level / 2, 255 - level));
+            }
+        LabelLayer labels(19, 13);
+        for (int y = 3; y < 10; ++y) {
+            labels.set(2, y, Label::background);
+            labels.set(16, y, Label::object);
+        }
+        Segmenter segmenter;
+        segmenter.fast_evaluation = fast;
+        copy_grey_levels(picture, segmenter);
+        testing::internal::CaptureStdout();
+        build_labels(labels, picture, segmenter, true);
+        const ComputeResult result = segmenter.compute();
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(result, ComputeResult::done);
+        ASSERT_EQ(segmenter.has_kept_values(), fast);
+
+        const ResultImages images = make_result_images(segmenter);
+        const auto grey_of = [](std::uint8_t v) { return qRgb(v, v, v); };
+        int object_side = 0;
+        for (int x = 0; x < 19; ++x)
+            for (int y = 0; y < 13; ++y) {
+                SCOPED_TRACE(testing::Message() << x << "," << y);
+                const int i = x * 13 + y;
+                const int g = qGray(picture.pixel(x, y));
+                const bool background = segmenter.is_background(i);
+                object_side += background ? 0 : 1;
+                EXPECT_EQ(rgb(images.binary_mask, x, y),
+                          background ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+                EXPECT_EQ(rgb(images.segmented, x, y),
+                          background ? qRgb(g, g, g) : qRgb(255, 0, 0));
+                EXPECT_EQ(rgb(images.bg_segmented, x, y),
+                          background ? qRgb(g, g, g) : qRgb(0, 0, 0));
+                EXPECT_EQ(rgb(images.fg_segmented, x, y),
+                          background ? qRgb(0, 0, 0) : qRgb(g, g, g));
+                EXPECT_EQ(rgb(images.edge, x, y), grey_of(scaled(segmenter.gradient_ratio(i))));
+                EXPECT_EQ(rgb(images.histo, x, y),
+                          grey_of(scaled(segmenter.likelihood(i) / segmenter.likelihood_max)));
+                EXPECT_EQ(rgb(images.prob, x, y),
+                          grey_of(scaled(segmenter.edge_weight(i) / segmenter.weight_max)));
+            }
+        // Both sides are present, so the table's two columns were both exercised.
+        EXPECT_GT(object_side, 0);
+        EXPECT_LT(object_side, 19 * 13);
+        segmenter.delete_graph();
+    }
+}
