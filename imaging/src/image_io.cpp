@@ -32,8 +32,13 @@ LoadedImage load_image(const QString &path)
         return result;
     }
     result.image = reader.read();
-    if (result.image.isNull())
+    if (result.image.isNull()) {
         result.error = reader.errorString();
+        return result;
+    }
+    // The reader gives a file named "name@2x.png" a device pixel ratio of 2, which would show
+    // and paint it at half its size. Pictures here are worked on pixel for pixel.
+    result.image.setDevicePixelRatio(1.0);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QGraphicsScene>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -123,6 +124,29 @@ TEST_F(WindowRoad, LabelLayerCoversExactlyThePixelsTurnedRedOrGreen)
         }
     EXPECT_GT(red, 50);
     EXPECT_GT(green, 50);
+}
+
+TEST_F(WindowRoad, PictureNamedForHighDensityScreensIsStillPaintedPixelForPixel)
+{
+    // Qt's reader gives a file named "...@2x.png" a device pixel ratio of 2. The picture must
+    // still be shown and painted one pixel per pixel, or the strokes, the label layer and the
+    // seeds would disagree about where the user painted.
+    const QString hidpi = write_picture(picture, dir.filePath("photo@2x.png"));
+    window.open_answers << hidpi;
+    printed_by([this] { window.open_action->trigger(); });
+    ASSERT_EQ(window.file_name, hidpi);
+    EXPECT_EQ(window.source_pixmap.devicePixelRatio(), 1.0);
+    EXPECT_EQ(window.source_image->scene->sceneRect(), QRectF(0, 0, picture_width, picture_height));
+    window.brush_edit->setText(QStringLiteral("5"));
+    paint(1, {{30.5, 20.5}});
+    const QImage shown = window.source_pixmap.toImage();
+    EXPECT_EQ(shown.pixel(30, 20) | 0xFF000000u, qRgb(255, 0, 0));
+    EXPECT_EQ(window.labels.at(30, 20), Label::background);
+    for (int y = 0; y < picture_height; ++y)
+        for (int x = 0; x < picture_width; ++x)
+            EXPECT_EQ(window.labels.at(x, y) == Label::background,
+                      (shown.pixel(x, y) | 0xFF000000u) == qRgb(255, 0, 0))
+                << x << "," << y;
 }
 
 TEST_F(WindowRoad, SeedsComeFromTheStrokesWithGreyLevelsFromThePicture)

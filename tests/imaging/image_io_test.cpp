@@ -72,6 +72,11 @@ TEST(ImageIo, WrittenPngReadsBackIdentically)
     EXPECT_EQ(write_png(image, path), QString());
     EXPECT_EQ(load_image(path).image.convertToFormat(QImage::Format_RGB888), image);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"a.png"});
+    // A name in the high-density screen form does not change the picture's scale.
+    const QString hidpi = dir.filePath("b@2x.png");
+    ASSERT_TRUE(image.save(hidpi, "PNG"));
+    ASSERT_EQ(QImage(hidpi).devicePixelRatio(), 2.0) << "Qt no longer reads the name; test moot";
+    EXPECT_EQ(load_image(hidpi).image.devicePixelRatio(), 1.0);
 }
 
 TEST(ImageIo, FailedWritesReportAReasonAndLeaveNoFile)

@@ -17,8 +17,9 @@ struct LoadedImage
     bool ok() const { return !image.isNull(); }
 };
 
-// Reads the picture at `path`, its format guessed from the contents. Refuses pictures of more
-// than max_image_pixels with a message that says so.
+// Reads the picture at `path`, its format guessed from the contents, with a device pixel ratio
+// of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
+// that says so.
 LoadedImage load_image(const QString &path);
 
 // Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
