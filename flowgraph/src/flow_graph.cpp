@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "console.h"
 #include "fatal.h"
@@ -120,11 +121,18 @@ int FlowGraph::add_node()
 void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)
 {
     if (solve_count == 0 && terminal_nodes_complete) {
-        if (terminal_nodes.size() < node_limit / 8)
-            terminal_nodes.push_back(static_cast<std::uint32_t>(i));
-        else
+        // The list only saves time; without memory for it the first start visits every node.
+        try {
+            if (terminal_nodes.size() < node_limit / 8)
+                terminal_nodes.push_back(static_cast<std::uint32_t>(i));
+            else
+                terminal_nodes_complete = false;
+        } catch (const std::bad_alloc &) {
             terminal_nodes_complete = false;
+        }
     }
+    cap_source = not_nan(cap_source);
+    cap_sink = not_nan(cap_sink);
     Node &n = nodes[i];
     const float d = n.terminal_residual;
     if (d > 0.0f)

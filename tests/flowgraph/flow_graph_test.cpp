@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -232,6 +233,26 @@ TEST(FlowGraphSolve, FirstStartFromFewTerminalsEqualsTheFullPass)
     for (int i = 0; i < n; ++i)
         ASSERT_EQ(few.segment_of(i), all.segment_of(i));
     EXPECT_TRUE(few.check_solved());
+}
+
+TEST(FlowGraphSolve, NanCapacitiesCarryNothing)
+{
+    // A NaN is "not zero" to every test of the solver, so a NaN arc on a path would be pushed
+    // forever; it is stored as 0 instead, and the solve ends with the flow of the other paths.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    FlowGraph g(3, 2, nullptr);
+    for (int n = 0; n < 3; ++n)
+        g.add_node();
+    g.add_terminal_weights(0, 5.0f, 0.0f);
+    g.add_terminal_weights(1, 0.0f, 5.0f);
+    g.add_terminal_weights(2, nan, 2.0f);
+    g.add_edge(0, 1, nan, nan);
+    g.add_edge(0, 2, 3.0f, 0.0f);
+    EXPECT_EQ(g.forward_residual(0), 0.0f);
+    EXPECT_EQ(g.node(2).terminal_residual, -2.0f);
+    EXPECT_EQ(g.maxflow(), 2.0f);
+    EXPECT_EQ(g.segment_of(1), SINK_SIDE);
+    EXPECT_TRUE(g.check_solved());
 }
 
 TEST(FlowGraphSolve, NoTerminalCapacityMeansNoFlowAndSourceSide)

@@ -84,7 +84,8 @@ public:
     // Appends a node with no arcs and no terminal capacity; returns its index.
     int add_node();
     // Appends the arc pair i -> j (residual cap) and j -> i (residual rev_cap). Inline: a grid
-    // build adds two pairs per pixel.
+    // build adds two pairs per pixel. Capacities are finite; a NaN capacity is stored as 0, since
+    // the solver would otherwise push a NaN bottleneck along the same path forever.
     void add_edge(int i, int j, float cap, float rev_cap)
     {
         if (solve_count > 0)
@@ -97,13 +98,13 @@ public:
         Node &nj = nodes[j];
         // Pushed at the front: a node's list holds its arcs in the reverse order of their
         // addition, and the solver scans in that order.
-        arcs[a] = {static_cast<std::uint32_t>(j), ni.first_out, cap};
-        arcs[a + 1] = {static_cast<std::uint32_t>(i), nj.first_out, rev_cap};
+        arcs[a] = {static_cast<std::uint32_t>(j), ni.first_out, not_nan(cap)};
+        arcs[a + 1] = {static_cast<std::uint32_t>(i), nj.first_out, not_nan(rev_cap)};
         ni.first_out = a;
         nj.first_out = a + 1;
     }
     // Adds capacity from the source to i and from i to the sink; what can pass straight through
-    // the node counts as flow at once. Calls for one node accumulate.
+    // the node counts as flow at once. Calls for one node accumulate. A NaN capacity counts as 0.
     void add_terminal_weights(int i, float cap_source, float cap_sink);
 
     // Computes the maximum flow and returns the total flow so far. With reuse_trees, continues
@@ -162,6 +163,7 @@ public:
     bool check_solved() const;
 
 private:
+    static float not_nan(float c) { return c == c ? c : 0.0f; }
     void grow_nodes(int num);
     void grow_arcs();
     [[noreturn]] void fatal(const char *message) const;
