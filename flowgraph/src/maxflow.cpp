@@ -52,8 +52,11 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
         }
 
         // Grow the current node's tree by one scan of its arcs; stop at the first arc that
-        // connects the two trees.
+        // connects the two trees. The neighbours' records are asked for first, so that their
+        // cache misses overlap instead of following one another.
         Node &n = nodes[current];
+        for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out)
+            __builtin_prefetch(&nodes[arcs[a].target]);
         std::uint32_t connecting = NO_ARC;
         if (!(n.flags & IN_SINK_TREE)) {
             for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
