@@ -421,17 +421,39 @@ void FlowGraph::process_orphans()
 
 void FlowGraph::adopt_source_orphan(std::uint32_t i)
 {
+    adopt_orphan<false>(i);
+}
+
+void FlowGraph::adopt_sink_orphan(std::uint32_t i)
+{
+    adopt_orphan<true>(i);
+}
+
+// Finds a new parent for orphan i of the sink tree (Sink) or the source tree, or releases it.
+// The two trees differ only in the direction flow takes along an arc: into a source-tree node
+// through the reverse of the arc to its parent, out of a sink-tree node through the arc itself.
+template<bool Sink>
+void FlowGraph::adopt_orphan(std::uint32_t i)
+{
+    // Residual of the direction in which flow would pass between i and the target of arc a.
+    const auto toward_tree = [this](std::uint32_t a) {
+        return Sink ? arcs[a].residual : arcs[a ^ 1u].residual;
+    };
+    const auto in_this_tree = [](const Node &n) {
+        return n.parent_arc != PARENT_NONE && ((n.flags & IN_SINK_TREE) != 0) == Sink;
+    };
+
     std::uint32_t best_arc = NO_ARC;
     std::int64_t best_distance = DEPTH_INFINITE;
 
     for (std::uint32_t a = nodes[i].first_out; a != NO_ARC; a = arcs[a].next_out) {
-        if (arcs[a ^ 1u].residual == 0.0f)
+        if (toward_tree(a) == 0.0f)
             continue;
         const std::uint32_t j = arcs[a].target;
-        if (nodes[j].parent_arc == PARENT_NONE || (nodes[j].flags & IN_SINK_TREE))
+        if (!in_this_tree(nodes[j]))
             continue;
 
-        // Does j still reach the source? Walk up until a node confirmed in this step, the
+        // Does j still reach the terminal? Walk up until a node confirmed in this step, the
         // terminal, or an orphan.
         std::int64_t d = 0;
         std::uint32_t k = j;
@@ -480,85 +502,14 @@ void FlowGraph::adopt_source_orphan(std::uint32_t i)
         return;
     }
 
-    // No parent: i becomes free, and its source-tree children become orphans in turn.
+    // No parent: i becomes free, and its children in this tree become orphans in turn.
     note_changed(i);
     for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
         const std::uint32_t j = arcs[a].target;
         Node &nj = nodes[j];
-        if (nj.parent_arc == PARENT_NONE || (nj.flags & IN_SINK_TREE))
+        if (!in_this_tree(nj))
             continue;
-        if (arcs[a ^ 1u].residual != 0.0f)
-            activate(j);
-        if (nj.parent_arc != PARENT_TERMINAL && nj.parent_arc != PARENT_ORPHAN
-            && arcs[nj.parent_arc].target == i)
-            push_orphan_back(j);
-    }
-}
-
-void FlowGraph::adopt_sink_orphan(std::uint32_t i)
-{
-    std::uint32_t best_arc = NO_ARC;
-    std::int64_t best_distance = DEPTH_INFINITE;
-
-    for (std::uint32_t a = nodes[i].first_out; a != NO_ARC; a = arcs[a].next_out) {
-        if (arcs[a].residual == 0.0f)
-            continue;
-        const std::uint32_t j = arcs[a].target;
-        if (nodes[j].parent_arc == PARENT_NONE || !(nodes[j].flags & IN_SINK_TREE))
-            continue;
-
-        std::int64_t d = 0;
-        std::uint32_t k = j;
-        bool has_origin;
-        for (;;) {
-            Node &nk = nodes[k];
-            if (nk.stamp == clock) {
-                d += nk.depth;
-                has_origin = true;
-                break;
-            }
-            ++d;
-            if (nk.parent_arc == PARENT_TERMINAL) {
-                nk.stamp = clock;
-                nk.depth = 1;
-                has_origin = true;
-                break;
-            }
-            if (nk.parent_arc == PARENT_ORPHAN) {
-                has_origin = false;
-                break;
-            }
-            k = arcs[nk.parent_arc].target;
-        }
-        if (!has_origin || d >= DEPTH_INFINITE)
-            continue;
-
-        if (d < best_distance) {
-            best_arc = a;
-            best_distance = d;
-        }
-        for (k = j; nodes[k].stamp != clock; k = arcs[nodes[k].parent_arc].target) {
-            nodes[k].stamp = clock;
-            nodes[k].depth = static_cast<std::int32_t>(d);
-            --d;
-        }
-    }
-
-    Node &n = nodes[i];
-    n.parent_arc = best_arc;
-    if (best_arc != NO_ARC) {
-        n.stamp = clock;
-        n.depth = static_cast<std::int32_t>(best_distance + 1);
-        return;
-    }
-
-    note_changed(i);
-    for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-        const std::uint32_t j = arcs[a].target;
-        Node &nj = nodes[j];
-        if (nj.parent_arc == PARENT_NONE || !(nj.flags & IN_SINK_TREE))
-            continue;
-        if (arcs[a].residual != 0.0f)
+        if (toward_tree(a) != 0.0f)
             activate(j);
         if (nj.parent_arc != PARENT_TERMINAL && nj.parent_arc != PARENT_ORPHAN
             && arcs[nj.parent_arc].target == i)

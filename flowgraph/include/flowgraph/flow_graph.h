@@ -179,6 +179,8 @@ private:
     void process_orphans();
     void adopt_source_orphan(std::uint32_t i);
     void adopt_sink_orphan(std::uint32_t i);
+    template<bool Sink>
+    void adopt_orphan(std::uint32_t i);
     void push_orphan_front(std::uint32_t j);
     void push_orphan_back(std::uint32_t j);
     void note_changed(std::uint32_t j);
