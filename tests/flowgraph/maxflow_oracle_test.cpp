@@ -29,7 +29,7 @@ struct TerminalCall
 
 // A graph as the calls that build it, so that it can be built again, scaled, or handed to the
 // oracle. source_total/sink_total sum the terminal calls of each node.
-struct GraphSpec
+struct GraphRecipe
 {
     int n = 0;
     std::vector<Edge> edges;
@@ -53,23 +53,23 @@ float as_float(std::int64_t value)
     return static_cast<float>(value);
 }
 
-std::unique_ptr<FlowGraph> build(const GraphSpec &spec, std::int64_t scale = 1)
+std::unique_ptr<FlowGraph> build(const GraphRecipe &recipe, std::int64_t scale = 1)
 {
-    auto g = std::make_unique<FlowGraph>(spec.n, static_cast<int>(spec.edges.size()), nullptr);
-    for (int i = 0; i < spec.n; ++i)
+    auto g = std::make_unique<FlowGraph>(recipe.n, static_cast<int>(recipe.edges.size()), nullptr);
+    for (int i = 0; i < recipe.n; ++i)
         g->add_node();
     // Terminal weights and pairs interleaved, as a caller may do.
     std::size_t t = 0;
-    for (std::size_t e = 0; e < spec.edges.size(); ++e) {
-        if (t < spec.terminals.size() && e % 2 == 0) {
-            const TerminalCall &c = spec.terminals[t++];
+    for (std::size_t e = 0; e < recipe.edges.size(); ++e) {
+        if (t < recipe.terminals.size() && e % 2 == 0) {
+            const TerminalCall &c = recipe.terminals[t++];
             g->add_terminal_weights(c.i, as_float(scale * c.source), as_float(scale * c.sink));
         }
-        const Edge &d = spec.edges[e];
+        const Edge &d = recipe.edges[e];
         g->add_edge(d.i, d.j, as_float(scale * d.cap), as_float(scale * d.rev_cap));
     }
-    for (; t < spec.terminals.size(); ++t) {
-        const TerminalCall &c = spec.terminals[t];
+    for (; t < recipe.terminals.size(); ++t) {
+        const TerminalCall &c = recipe.terminals[t];
         g->add_terminal_weights(c.i, as_float(scale * c.source), as_float(scale * c.sink));
     }
     return g;
@@ -82,19 +82,19 @@ struct OracleResult
 };
 
 // Nodes 0..n-1 as in the graph, n the source, n + 1 the sink.
-OracleResult oracle(const GraphSpec &spec)
+OracleResult oracle(const GraphRecipe &recipe)
 {
-    EdmondsKarp ek(spec.n + 2);
-    for (const Edge &e : spec.edges) {
+    EdmondsKarp ek(recipe.n + 2);
+    for (const Edge &e : recipe.edges) {
         ek.add_arc(e.i, e.j, e.cap);
         ek.add_arc(e.j, e.i, e.rev_cap);
     }
-    for (const TerminalCall &t : spec.terminals) {
-        ek.add_arc(spec.n, t.i, t.source);
-        ek.add_arc(t.i, spec.n + 1, t.sink);
+    for (const TerminalCall &t : recipe.terminals) {
+        ek.add_arc(recipe.n, t.i, t.source);
+        ek.add_arc(t.i, recipe.n + 1, t.sink);
     }
-    OracleResult result {ek.solve(spec.n, spec.n + 1), ek.reaches_sink()};
-    result.sink_side.resize(static_cast<std::size_t>(spec.n));
+    OracleResult result {ek.solve(recipe.n, recipe.n + 1), ek.reaches_sink()};
+    result.sink_side.resize(static_cast<std::size_t>(recipe.n));
     return result;
 }
 
@@ -111,81 +111,81 @@ std::int64_t capacity(std::mt19937 &rng)
 
 // Random graph: asymmetric and zero pairs, parallel and opposite pairs between the same nodes,
 // the odd loop, and terminal weights on one or both sides, sometimes in several calls.
-GraphSpec random_graph(std::mt19937 &rng, int max_nodes)
+GraphRecipe random_graph(std::mt19937 &rng, int max_nodes)
 {
-    GraphSpec spec;
-    spec.n = static_cast<int>(draw(rng, 1, max_nodes));
-    const auto node = [&] { return static_cast<int>(draw(rng, 0, spec.n - 1)); };
-    const auto pairs = draw(rng, 0, 3 * spec.n);
+    GraphRecipe recipe;
+    recipe.n = static_cast<int>(draw(rng, 1, max_nodes));
+    const auto node = [&] { return static_cast<int>(draw(rng, 0, recipe.n - 1)); };
+    const auto pairs = draw(rng, 0, 3 * recipe.n);
     for (std::int64_t k = 0; k < pairs; ++k) {
         Edge e {node(), node(), capacity(rng), capacity(rng)};
-        if (!spec.edges.empty() && draw(rng, 0, 5) == 0) {
-            const Edge &old = spec.edges[static_cast<std::size_t>(
-                draw(rng, 0, static_cast<std::int64_t>(spec.edges.size()) - 1))];
+        if (!recipe.edges.empty() && draw(rng, 0, 5) == 0) {
+            const Edge &old = recipe.edges[static_cast<std::size_t>(
+                draw(rng, 0, static_cast<std::int64_t>(recipe.edges.size()) - 1))];
             e.i = draw(rng, 0, 1) ? old.i : old.j; // parallel or opposite to an earlier pair
             e.j = e.i == old.i ? old.j : old.i;
         } else if (e.i == e.j && draw(rng, 0, 4) != 0) {
-            e.j = (e.i + 1) % spec.n; // loops only now and then
+            e.j = (e.i + 1) % recipe.n; // loops only now and then
         }
         if (draw(rng, 0, 3) == 0)
             e.rev_cap = e.cap;
-        spec.edges.push_back(e);
+        recipe.edges.push_back(e);
     }
-    for (int i = 0; i < spec.n; ++i) {
+    for (int i = 0; i < recipe.n; ++i) {
         const auto calls = draw(rng, 0, 4) < 2 ? 0 : draw(rng, 1, 2);
         for (std::int64_t c = 0; c < calls; ++c) {
             const auto side = draw(rng, 0, 2); // source only, sink only, or both
-            spec.terminals.push_back(
+            recipe.terminals.push_back(
                 {i, side != 1 ? draw(rng, 1, 30) : 0, side != 0 ? draw(rng, 1, 30) : 0});
         }
     }
-    return spec;
+    return recipe;
 }
 
 // A width x height four-connected grid with terminal weights on some pixels, shaped like the
 // graphs of a segmentation.
-GraphSpec random_grid(std::mt19937 &rng, int width, int height)
+GraphRecipe random_grid(std::mt19937 &rng, int width, int height)
 {
-    GraphSpec spec;
-    spec.n = width * height;
+    GraphRecipe recipe;
+    recipe.n = width * height;
     for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; ++y) {
             const int i = x * height + y;
             if (x + 1 < width) {
                 const auto w = draw(rng, 1, 9);
-                spec.edges.push_back({i, i + height, w, w});
+                recipe.edges.push_back({i, i + height, w, w});
             }
             if (y + 1 < height) {
                 const auto w = draw(rng, 1, 9);
-                spec.edges.push_back({i, i + 1, w, w});
+                recipe.edges.push_back({i, i + 1, w, w});
             }
             if (draw(rng, 0, 2) == 0)
-                spec.terminals.push_back({i, x < width / 2 ? draw(rng, 0, 40) : 0,
-                                          x >= width / 2 ? draw(rng, 0, 40) : 0});
+                recipe.terminals.push_back({i, x < width / 2 ? draw(rng, 0, 40) : 0,
+                                            x >= width / 2 ? draw(rng, 0, 40) : 0});
         }
-    return spec;
+    return recipe;
 }
 
 // Compares a solved graph with the oracle: same flow, same sink side, and the solver's own
 // invariants.
-void expect_matches_oracle(const FlowGraph &g, const GraphSpec &spec, float flow)
+void expect_matches_oracle(const FlowGraph &g, const GraphRecipe &recipe, float flow)
 {
-    const OracleResult expected = oracle(spec);
+    const OracleResult expected = oracle(recipe);
     ASSERT_LT(expected.flow, std::int64_t {1} << 24);
     EXPECT_EQ(flow, as_float(expected.flow));
     EXPECT_EQ(g.flow_value(), flow);
     EXPECT_TRUE(g.check_solved());
-    for (int i = 0; i < spec.n; ++i)
+    for (int i = 0; i < recipe.n; ++i)
         EXPECT_EQ(g.segment_of(i) == SINK_SIDE, expected.sink_side[static_cast<std::size_t>(i)])
             << "node " << i;
 }
 
 // Properties any maximum flow must have, read from the residuals of a freshly solved graph.
-void expect_flow_properties(const FlowGraph &g, const GraphSpec &spec, float flow)
+void expect_flow_properties(const FlowGraph &g, const GraphRecipe &recipe, float flow)
 {
-    std::vector<std::int64_t> arc_outflow(static_cast<std::size_t>(spec.n), 0);
-    for (std::size_t k = 0; k < spec.edges.size(); ++k) {
-        const Edge &e = spec.edges[k];
+    std::vector<std::int64_t> arc_outflow(static_cast<std::size_t>(recipe.n), 0);
+    for (std::size_t k = 0; k < recipe.edges.size(); ++k) {
+        const Edge &e = recipe.edges[k];
         const float forward = g.forward_residual(static_cast<int>(k));
         const float backward = g.reverse_residual(static_cast<int>(k));
         EXPECT_GE(forward, 0.0f) << "pair " << k;
@@ -201,9 +201,9 @@ void expect_flow_properties(const FlowGraph &g, const GraphSpec &spec, float flo
     std::int64_t through = 0; // straight through a node, counted when the weights were given
     std::int64_t from_source = 0;
     std::int64_t cut = 0;
-    for (int i = 0; i < spec.n; ++i) {
-        const std::int64_t s = spec.source_total(i);
-        const std::int64_t t = spec.sink_total(i);
+    for (int i = 0; i < recipe.n; ++i) {
+        const std::int64_t s = recipe.source_total(i);
+        const std::int64_t t = recipe.sink_total(i);
         const std::int64_t initial = s - t;
         const auto final_residual = static_cast<std::int64_t>(g.node(i).terminal_residual);
         // The terminal residual only shrinks towards zero, never changes sign.
@@ -217,7 +217,7 @@ void expect_flow_properties(const FlowGraph &g, const GraphSpec &spec, float flo
         from_source += std::max<std::int64_t>(0, initial - final_residual);
         cut += g.segment_of(i) == SINK_SIDE ? s : t;
     }
-    for (const Edge &e : spec.edges) {
+    for (const Edge &e : recipe.edges) {
         const bool i_sink = g.segment_of(e.i) == SINK_SIDE;
         const bool j_sink = g.segment_of(e.j) == SINK_SIDE;
         cut += (!i_sink && j_sink ? e.cap : 0) + (i_sink && !j_sink ? e.rev_cap : 0);
@@ -230,16 +230,16 @@ TEST(MaxFlowOracle, RandomSmallGraphs)
 {
     std::mt19937 rng(20261207);
     for (int round = 0; round < 3000; ++round) {
-        const GraphSpec spec = random_graph(rng, round < 1000 ? 4 : 14);
-        SCOPED_TRACE(testing::Message() << "round " << round << ", " << spec.n << " nodes");
-        const auto g = build(spec);
+        const GraphRecipe recipe = random_graph(rng, round < 1000 ? 4 : 14);
+        SCOPED_TRACE(testing::Message() << "round " << round << ", " << recipe.n << " nodes");
+        const auto g = build(recipe);
         const float flow = g->maxflow();
-        expect_matches_oracle(*g, spec, flow);
-        expect_flow_properties(*g, spec, flow);
+        expect_matches_oracle(*g, recipe, flow);
+        expect_flow_properties(*g, recipe, flow);
         // A second fresh solve finds nothing more.
         EXPECT_EQ(g->maxflow(), flow);
 
-        const auto doubled = build(spec, 2);
+        const auto doubled = build(recipe, 2);
         EXPECT_EQ(doubled->maxflow(), 2.0f * flow);
         if (HasFailure())
             return;
@@ -250,14 +250,15 @@ TEST(MaxFlowOracle, RandomGridsAndLargerGraphs)
 {
     std::mt19937 rng(7);
     for (int round = 0; round < 60; ++round) {
-        const GraphSpec spec = round % 2 == 0 ? random_grid(rng, static_cast<int>(draw(rng, 2, 14)),
-                                                            static_cast<int>(draw(rng, 2, 14)))
-                                              : random_graph(rng, 150);
-        SCOPED_TRACE(testing::Message() << "round " << round << ", " << spec.n << " nodes");
-        const auto g = build(spec);
+        const GraphRecipe recipe = round % 2 == 0
+            ? random_grid(rng, static_cast<int>(draw(rng, 2, 14)),
+                          static_cast<int>(draw(rng, 2, 14)))
+            : random_graph(rng, 150);
+        SCOPED_TRACE(testing::Message() << "round " << round << ", " << recipe.n << " nodes");
+        const auto g = build(recipe);
         const float flow = g->maxflow();
-        expect_matches_oracle(*g, spec, flow);
-        expect_flow_properties(*g, spec, flow);
+        expect_matches_oracle(*g, recipe, flow);
+        expect_flow_properties(*g, recipe, flow);
         if (HasFailure())
             return;
     }
@@ -269,7 +270,7 @@ TEST(MaxFlowOracle, HandWorkedGraphs)
     struct Case
     {
         const char *name;
-        GraphSpec spec;
+        GraphRecipe recipe;
         float flow;
         std::vector<int> sink_side;
     };
@@ -289,15 +290,15 @@ TEST(MaxFlowOracle, HandWorkedGraphs)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const auto g = build(c.spec);
+        const auto g = build(c.recipe);
         const float flow = g->maxflow();
         EXPECT_EQ(flow, c.flow);
-        for (int i = 0; i < c.spec.n; ++i) {
+        for (int i = 0; i < c.recipe.n; ++i) {
             const bool listed = std::count(c.sink_side.begin(), c.sink_side.end(), i) > 0;
             EXPECT_EQ(g->segment_of(i), listed ? SINK_SIDE : SOURCE_SIDE) << "node " << i;
         }
-        expect_matches_oracle(*g, c.spec, flow);
-        expect_flow_properties(*g, c.spec, flow);
+        expect_matches_oracle(*g, c.recipe, flow);
+        expect_flow_properties(*g, c.recipe, flow);
     }
 }
 
@@ -305,15 +306,15 @@ TEST(MaxFlowOracle, HandWorkedGraphs)
 // allows between solves), solves again reusing the trees, and checks the result against a fresh
 // solve of the final graph and against the oracle, and the changed list against the sides that
 // moved, and the orphan-pool lifetime rule.
-void reuse_round(std::mt19937 &rng, FlowGraph &g, GraphSpec &spec, ChunkList &changed)
+void reuse_round(std::mt19937 &rng, FlowGraph &g, GraphRecipe &recipe, ChunkList &changed)
 {
-    std::vector<TerminalSide> before(static_cast<std::size_t>(spec.n));
-    for (int i = 0; i < spec.n; ++i)
+    std::vector<TerminalSide> before(static_cast<std::size_t>(recipe.n));
+    for (int i = 0; i < recipe.n; ++i)
         before[static_cast<std::size_t>(i)] = g.segment_of(i);
 
-    const auto touched = draw(rng, 0, std::min(4, spec.n));
+    const auto touched = draw(rng, 0, std::min(4, recipe.n));
     for (std::int64_t k = 0; k < touched; ++k) {
-        const int i = static_cast<int>(draw(rng, 0, spec.n - 1));
+        const int i = static_cast<int>(draw(rng, 0, recipe.n - 1));
         const auto side = draw(rng, 0, 3); // source, sink, both, or no change at all
         TerminalCall c {i, side == 0 || side == 2 ? draw(rng, 1, 25) : 0,
                         side == 1 || side == 2 ? draw(rng, 1, 25) : 0};
@@ -321,22 +322,22 @@ void reuse_round(std::mt19937 &rng, FlowGraph &g, GraphSpec &spec, ChunkList &ch
         g.mark_dirty(i);
         if (draw(rng, 0, 4) == 0)
             g.mark_dirty(i); // marking twice must not queue a node twice
-        spec.terminals.push_back(c);
+        recipe.terminals.push_back(c);
     }
 
     const int solves_before = g.completed_solves();
     const float flow = g.maxflow(true, &changed);
     EXPECT_EQ(g.keeps_orphan_pool(), solves_before % 64 != 0) << "after call " << solves_before + 1;
 
-    const auto fresh = build(spec);
+    const auto fresh = build(recipe);
     EXPECT_EQ(flow, fresh->maxflow());
-    expect_matches_oracle(g, spec, flow);
+    expect_matches_oracle(g, recipe, flow);
 
     std::set<int> listed;
     g.read_changed_list(changed, [&](int index) {
         EXPECT_TRUE(listed.insert(index).second) << "node " << index << " listed twice";
     });
-    for (int i = 0; i < spec.n; ++i) {
+    for (int i = 0; i < recipe.n; ++i) {
         EXPECT_EQ(g.segment_of(i), fresh->segment_of(i)) << "node " << i;
         if (g.segment_of(i) != before[static_cast<std::size_t>(i)]) {
             EXPECT_TRUE(listed.count(i)) << "node " << i << " changed side but is not listed";
@@ -350,15 +351,15 @@ TEST(MaxFlowOracle, TreeReuseMatchesAFreshSolve)
     std::mt19937 rng(99);
     ChunkList changed(8); // small chunks, so that the list spans several
     for (int graph = 0; graph < 300; ++graph) {
-        GraphSpec spec = graph % 10 == 0 ? random_grid(rng, 12, 12)
-            : graph % 3 == 0             ? random_grid(rng, 5, 6)
-                                         : random_graph(rng, 14);
+        GraphRecipe recipe = graph % 10 == 0 ? random_grid(rng, 12, 12)
+            : graph % 3 == 0                 ? random_grid(rng, 5, 6)
+                                             : random_graph(rng, 14);
         SCOPED_TRACE(testing::Message() << "graph " << graph);
-        const auto g = build(spec);
+        const auto g = build(recipe);
         g->maxflow();
         for (int round = 0; round < 8; ++round) {
             SCOPED_TRACE(testing::Message() << "round " << round);
-            reuse_round(rng, *g, spec, changed);
+            reuse_round(rng, *g, recipe, changed);
         }
         if (HasFailure())
             return;
@@ -370,8 +371,8 @@ TEST(MaxFlowOracle, LongReuseSequenceAcrossThePoolReleases)
     // 140 calls on one graph: the pool is kept between reusing calls and released on the calls
     // that start with 64 and 128 completed solves, and by the fresh solves mixed in.
     std::mt19937 rng(4242);
-    GraphSpec spec = random_grid(rng, 8, 8);
-    const auto g = build(spec);
+    GraphRecipe recipe = random_grid(rng, 8, 8);
+    const auto g = build(recipe);
     ChunkList changed(16);
     g->maxflow();
     EXPECT_FALSE(g->keeps_orphan_pool());
@@ -379,11 +380,11 @@ TEST(MaxFlowOracle, LongReuseSequenceAcrossThePoolReleases)
         SCOPED_TRACE(testing::Message() << "call " << call);
         if (call % 50 == 0) {
             // A fresh solve continues from the residuals and drops the pool.
-            EXPECT_EQ(g->maxflow(), build(spec)->maxflow());
+            EXPECT_EQ(g->maxflow(), build(recipe)->maxflow());
             EXPECT_FALSE(g->keeps_orphan_pool());
             continue;
         }
-        reuse_round(rng, *g, spec, changed);
+        reuse_round(rng, *g, recipe, changed);
         if (HasFailure())
             return;
     }
