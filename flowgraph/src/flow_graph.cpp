@@ -2,6 +2,7 @@
 // pool, and the error path.
 #include "flowgraph/flow_graph.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -116,6 +117,26 @@ int FlowGraph::add_node()
     n.terminal_residual = 0.0f;
     ++node_end;
     return node_count++;
+}
+
+int FlowGraph::add_nodes(int count)
+{
+    const int first = node_count;
+    if (count <= 0)
+        return first;
+    // Past the reservation, node by node, so that growth happens (and is announced) exactly
+    // as for single additions.
+    if (solve_count > 0
+        || static_cast<std::size_t>(node_end) + static_cast<std::size_t>(count) > node_limit) {
+        for (int n = 0; n < count; ++n)
+            add_node();
+        return first;
+    }
+    const Node fresh {NO_ARC, PARENT_NONE, NO_NODE, 0, 0, 0, 0.0f};
+    std::fill(nodes + node_end, nodes + node_end + count, fresh);
+    node_end += static_cast<std::uint32_t>(count);
+    node_count += count;
+    return first;
 }
 
 void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)

@@ -73,10 +73,18 @@ void Segmenter::build_gradient_fast()
     // pow at all.
     const double zero_from = k > 1.0 && std::isfinite(k) ? 1100.0 / std::log2(k)
                                                          : std::numeric_limits<double>::infinity();
-    const auto weight_of = [this, zero_from](double l, double r) {
-        const double e = l * v + r * (1.0 - v);
+    const auto exponent = [this](double l, double r) { return l * v + r * (1.0 - v); };
+    const auto weight_at = [this, zero_from](double e) {
         return e > zero_from ? 0.0 : std::pow(k, -e);
     };
+    // For k > 1 the weight falls as the exponent grows. A running weight whose exponent exceeds
+    // that of the part's largest weight so far by this much is smaller than it even after the
+    // rounding of both pow calls (each within an ulp), so it cannot become the maximum and its
+    // pow is skipped. Only while that maximum is a normal number far from underflow, where the
+    // rounding is relative.
+    const bool decreasing = k > 1.0 && std::isfinite(k);
+    const double skip_slack = decreasing ? 1e-12 / std::log(k) : 0.0;
+    constexpr double skip_floor = 1e-290;
 
     const bool has_interior = width > 2 && height > 2;
     // Running gradient maximum of the scan (x outer, y inner over the interior): the value it
@@ -111,6 +119,7 @@ void Segmenter::build_gradient_fast()
     parallel_for(width, min_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         double &l_max = part_likelihood_max[static_cast<std::size_t>(part)];
         double &w_max = part_weight_max[static_cast<std::size_t>(part)];
+        double w_max_exponent = std::numeric_limits<double>::infinity();
         // The step in force at the first pixel of this part.
         const std::size_t first = static_cast<std::size_t>(begin) * h;
         auto step = std::upper_bound(steps.begin(), steps.end(), first,
@@ -122,7 +131,8 @@ void Segmenter::build_gradient_fast()
             for (int y = 0; y < height; ++y) {
                 const std::size_t i = column + static_cast<std::size_t>(y);
                 const double l = kept_likelihood(static_cast<int>(i));
-                const double weight = weight_of(l, ratio_to(gradient[i], gradient_max));
+                const double e = exponent(l, ratio_to(gradient[i], gradient_max));
+                const double weight = weight_at(e);
                 weights[i] = weight;
                 if (!has_interior || !interior_column || y == 0 || y == height - 1)
                     continue;
@@ -131,9 +141,21 @@ void Segmenter::build_gradient_fast()
                     ++step;
                 }
                 raise(l_max, l);
-                raise(w_max,
-                      running == gradient_max ? weight
-                                              : weight_of(l, ratio_to(gradient[i], running)));
+                if (running == gradient_max) {
+                    if (weight > w_max) {
+                        w_max = weight;
+                        w_max_exponent = e;
+                    }
+                    continue;
+                }
+                const double e_running = exponent(l, ratio_to(gradient[i], running));
+                if (decreasing && w_max >= skip_floor && e_running > w_max_exponent + skip_slack)
+                    continue;
+                const double w_running = weight_at(e_running);
+                if (w_running > w_max) {
+                    w_max = w_running;
+                    w_max_exponent = e_running;
+                }
             }
         }
     });

@@ -72,8 +72,7 @@ void Segmenter::create_graph()
     // Release the old graph before the new one is allocated, so two never coexist.
     graph.reset();
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
-    for (int n = 0; n < node_count; ++n)
-        graph->add_node();
+    graph->add_nodes(node_count);
 }
 
 void Segmenter::set_seed_capacities()

@@ -95,6 +95,24 @@ TEST(FlowGraphStore, NodeGrowthPrintsAndGrowsByHalf)
     EXPECT_EQ(h.reserved_nodes(), 37);
 }
 
+TEST(FlowGraphStore, AddingNodesInOneCallEqualsAddingThemOneByOne)
+{
+    // Within the reservation in one pass; beyond it node by node, with the same growth lines.
+    FlowGraph g(16, 16, nullptr);
+    EXPECT_EQ(g.add_nodes(10), 0);
+    EXPECT_EQ(g.add_nodes(6), 10);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(g.add_nodes(10), 16);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc nodes!realloc nodes!");
+    EXPECT_EQ(g.reserved_nodes(), 36) << "16 -> 24 -> 36, as single additions grow";
+    EXPECT_EQ(g.nodes_added(), 26);
+    for (int i = 0; i < 26; ++i) {
+        EXPECT_EQ(g.node(i).first_out, FlowGraph::NO_ARC);
+        EXPECT_EQ(g.node(i).parent_arc, FlowGraph::PARENT_NONE);
+        EXPECT_EQ(g.node(i).terminal_residual, 0.0f);
+    }
+}
+
 TEST(FlowGraphStore, ArcGrowthKeepsAnEvenSizeAndEveryList)
 {
     // 16 pairs (32 slots) -> 48 -> 72.

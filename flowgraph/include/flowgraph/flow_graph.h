@@ -83,6 +83,8 @@ public:
 
     // Appends a node with no arcs and no terminal capacity; returns its index.
     int add_node();
+    // The same as count calls of add_node(), in one pass; returns the first new index.
+    int add_nodes(int count);
     // Appends the arc pair i -> j (residual cap) and j -> i (residual rev_cap). Inline: a grid
     // build adds two pairs per pixel. Capacities are finite; a NaN capacity is stored as 0, since
     // the solver would otherwise push a NaN bottleneck along the same path forever.
