@@ -314,18 +314,7 @@ void FlowGraph::init_reuse()
         i = next;
     }
 
-    while (orphan_head) {
-        OrphanLink *item = orphan_head;
-        orphan_head = item->next;
-        const std::uint32_t j = item->node;
-        orphan_pool->give_back(item);
-        if (!orphan_head)
-            orphan_tail = nullptr;
-        if (nodes[j].flags & IN_SINK_TREE)
-            adopt_sink_orphan(j);
-        else
-            adopt_source_orphan(j);
-    }
+    drain_orphans();
 }
 
 void FlowGraph::augment_path(std::uint32_t middle)
@@ -403,19 +392,25 @@ void FlowGraph::process_orphans()
     while (orphan_head) {
         OrphanLink *rest = orphan_head->next;
         orphan_head->next = nullptr;
-        while (orphan_head) {
-            OrphanLink *item = orphan_head;
-            orphan_head = item->next;
-            const std::uint32_t i = item->node;
-            orphan_pool->give_back(item);
-            if (!orphan_head)
-                orphan_tail = nullptr;
-            if (nodes[i].flags & IN_SINK_TREE)
-                adopt_sink_orphan(i);
-            else
-                adopt_source_orphan(i);
-        }
+        drain_orphans();
         orphan_head = rest;
+    }
+}
+
+void FlowGraph::drain_orphans()
+{
+    // Orphans that adoption appends meanwhile are handled in the same pass.
+    while (orphan_head) {
+        OrphanLink *item = orphan_head;
+        orphan_head = item->next;
+        const std::uint32_t i = item->node;
+        orphan_pool->give_back(item);
+        if (!orphan_head)
+            orphan_tail = nullptr;
+        if (nodes[i].flags & IN_SINK_TREE)
+            adopt_sink_orphan(i);
+        else
+            adopt_source_orphan(i);
     }
 }
 

@@ -179,6 +179,8 @@ private:
     void activate(std::uint32_t j);
     void augment_path(std::uint32_t middle);
     void process_orphans();
+    // Takes orphans from the front of the list until it is empty, adopting each in its tree.
+    void drain_orphans();
     void adopt_source_orphan(std::uint32_t i);
     void adopt_sink_orphan(std::uint32_t i);
     template<bool Sink>
