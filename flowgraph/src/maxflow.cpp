@@ -20,6 +20,8 @@ constexpr int ORPHAN_ITEMS_PER_CHUNK = 128;
 // The orphan pool of tree-reusing solves is still released now and then, so that one huge
 // adoption phase does not pin its memory for the rest of a long interactive session.
 constexpr int POOL_RELEASE_PERIOD = 64;
+// Node count from which the solver prefetches neighbour records (about 15 MB of nodes).
+constexpr std::uint32_t PREFETCH_FROM_NODES = 1u << 19;
 
 } // namespace
 
@@ -38,6 +40,9 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
     else
         init_fresh();
 
+    // On graphs that outgrow the caches, a node's neighbours are asked for before its arcs are
+    // scanned; on smaller ones that second walk over the arc list costs more than it saves.
+    const bool prefetch_neighbours = node_end >= PREFETCH_FROM_NODES;
     std::uint32_t current = NO_NODE;
     for (;;) {
         if (current != NO_NODE) {
@@ -52,11 +57,13 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
         }
 
         // Grow the current node's tree by one scan of its arcs; stop at the first arc that
-        // connects the two trees. The neighbours' records are asked for first, so that their
-        // cache misses overlap instead of following one another.
+        // connects the two trees. On large graphs the neighbours' records are asked for first,
+        // so that their cache misses overlap instead of following one another.
         Node &n = nodes[current];
-        for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out)
-            __builtin_prefetch(&nodes[arcs[a].target]);
+        if (prefetch_neighbours) {
+            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out)
+                __builtin_prefetch(&nodes[arcs[a].target]);
+        }
         std::uint32_t connecting = NO_ARC;
         if (!(n.flags & IN_SINK_TREE)) {
             for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
