@@ -64,50 +64,8 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
             for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out)
                 __builtin_prefetch(&nodes[arcs[a].target]);
         }
-        std::uint32_t connecting = NO_ARC;
-        if (!(n.flags & IN_SINK_TREE)) {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                if (arcs[a].residual == 0.0f)
-                    continue;
-                Node &nj = nodes[arcs[a].target];
-                if (nj.parent_arc == PARENT_NONE) {
-                    nj.flags &= ~IN_SINK_TREE;
-                    nj.parent_arc = a ^ 1u;
-                    nj.stamp = n.stamp;
-                    nj.depth = n.depth + 1;
-                    activate(arcs[a].target);
-                    note_changed(arcs[a].target);
-                } else if (nj.flags & IN_SINK_TREE) {
-                    connecting = a;
-                    break;
-                } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
-                    nj.parent_arc = a ^ 1u;
-                    nj.stamp = n.stamp;
-                    nj.depth = n.depth + 1;
-                }
-            }
-        } else {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                if (arcs[a ^ 1u].residual == 0.0f)
-                    continue;
-                Node &nj = nodes[arcs[a].target];
-                if (nj.parent_arc == PARENT_NONE) {
-                    nj.flags |= IN_SINK_TREE;
-                    nj.parent_arc = a ^ 1u;
-                    nj.stamp = n.stamp;
-                    nj.depth = n.depth + 1;
-                    activate(arcs[a].target);
-                    note_changed(arcs[a].target);
-                } else if (!(nj.flags & IN_SINK_TREE)) {
-                    connecting = a ^ 1u;
-                    break;
-                } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
-                    nj.parent_arc = a ^ 1u;
-                    nj.stamp = n.stamp;
-                    nj.depth = n.depth + 1;
-                }
-            }
-        }
+        const std::uint32_t connecting =
+            (n.flags & IN_SINK_TREE) ? grow_tree<true>(current) : grow_tree<false>(current);
 
         ++clock;
 
@@ -132,6 +90,40 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
     }
     ++solve_count;
     return flow;
+}
+
+// One scan of node i's arcs for the sink tree (Sink) or the source tree: free neighbours that
+// flow can pass to (from i in the source tree, into i in the sink tree) join i's tree, neighbours
+// of the same tree are re-hung below i when that shortens their path, and the first neighbour in
+// the other tree ends the scan. Returns the arc leading from the source tree to the sink tree
+// there, or NO_ARC.
+template<bool Sink>
+std::uint32_t FlowGraph::grow_tree(std::uint32_t i)
+{
+    Node &n = nodes[i];
+    for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+        if ((Sink ? arcs[a ^ 1u].residual : arcs[a].residual) == 0.0f)
+            continue;
+        Node &nj = nodes[arcs[a].target];
+        if (nj.parent_arc == PARENT_NONE) {
+            if (Sink)
+                nj.flags |= IN_SINK_TREE;
+            else
+                nj.flags &= ~IN_SINK_TREE;
+            nj.parent_arc = a ^ 1u;
+            nj.stamp = n.stamp;
+            nj.depth = n.depth + 1;
+            activate(arcs[a].target);
+            note_changed(arcs[a].target);
+        } else if (((nj.flags & IN_SINK_TREE) != 0) != Sink) {
+            return Sink ? a ^ 1u : a;
+        } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
+            nj.parent_arc = a ^ 1u;
+            nj.stamp = n.stamp;
+            nj.depth = n.depth + 1;
+        }
+    }
+    return NO_ARC;
 }
 
 void FlowGraph::activate(std::uint32_t j)

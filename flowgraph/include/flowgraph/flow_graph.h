@@ -105,6 +105,7 @@ public:
         ni.first_out = a;
         nj.first_out = a + 1;
     }
+
     // Adds capacity from the source to i and from i to the sink; what can pass straight through
     // the node counts as flow at once. Calls for one node accumulate. A NaN capacity counts as 0.
     void add_terminal_weights(int i, float cap_source, float cap_sink);
@@ -176,6 +177,8 @@ private:
     void release_terminal_nodes();
     void init_reuse();
     std::uint32_t pop_active();
+    template<bool Sink>
+    std::uint32_t grow_tree(std::uint32_t i);
     void activate(std::uint32_t j);
     void augment_path(std::uint32_t middle);
     void process_orphans();
