@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "flowgraph/chunk_list.h"
@@ -177,6 +178,7 @@ private:
     void release_terminal_nodes();
     void init_reuse();
     std::uint32_t pop_active();
+    void prefetch_queued();
     template<bool Sink>
     std::uint32_t grow_tree(std::uint32_t i);
     void activate(std::uint32_t j);
@@ -217,6 +219,16 @@ private:
     OrphanLink *orphan_head = nullptr;
     OrphanLink *orphan_tail = nullptr;
     std::int32_t clock = 0;
+
+    // The most recent activations, in order, so that the solver can ask for the records of nodes
+    // some pops before it scans them (a hint only; the lists above decide the order).
+    static constexpr std::uint32_t ACTIVATION_RING = 1u << 14;
+    static constexpr std::uint32_t RING_MASK = ACTIVATION_RING - 1;
+    std::unique_ptr<std::uint32_t[]> activation_ring =
+        std::make_unique_for_overwrite<std::uint32_t[]>(ACTIVATION_RING);
+    std::uint32_t activated = 0; // activations since the lists were last emptied
+    std::uint32_t popped = 0; // nodes taken off the front since then
+    std::vector<std::uint32_t> path; // nodes of the path being augmented, kept for its capacity
 };
 
 static_assert(sizeof(FlowGraph::Node) <= 28, "node records must stay at 28 bytes or less");
