@@ -479,9 +479,11 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
 
         // Does j still reach the terminal? Walk up until a node confirmed in this step, the
         // terminal, or an orphan.
+        // The nodes passed are written down for the stamping below.
         std::int64_t d = 0;
         std::uint32_t k = j;
         bool has_origin;
+        path.clear();
         for (;;) {
             Node &nk = nodes[k];
             if (nk.stamp == clock) {
@@ -500,6 +502,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
                 has_origin = false;
                 break;
             }
+            path.push_back(k);
             k = arcs[nk.parent_arc].target;
         }
         if (!has_origin || d >= DEPTH_INFINITE)
@@ -510,10 +513,12 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
             best_arc = a;
             best_distance = d;
         }
-        // Stamp the confirmed path so later checks in this step stop early.
-        for (k = j; nodes[k].stamp != clock; k = arcs[nodes[k].parent_arc].target) {
-            nodes[k].stamp = clock;
-            nodes[k].depth = static_cast<std::int32_t>(d);
+        // Stamp the confirmed path so later checks in this step stop early. The walk ended at
+        // a node stamped now (the terminal's child was stamped on the spot), so the recorded
+        // nodes are exactly those still to stamp.
+        for (const std::uint32_t v : path) {
+            nodes[v].stamp = clock;
+            nodes[v].depth = static_cast<std::int32_t>(d);
             --d;
         }
     }
