@@ -43,10 +43,12 @@ constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 16;
         if (first != NO_ARC) {
             // A grid node's arcs lie around its first arc: its own pairs and the pair added
             // just before them.
-            const char *line = reinterpret_cast<const char *>(&arcs[first]);
-            __builtin_prefetch(line - 64);
-            __builtin_prefetch(line);
-            __builtin_prefetch(line + 64);
+            // (Addresses, not pointers: the lines around may lie outside the array, which a
+            // prefetch tolerates.)
+            const std::uintptr_t line = reinterpret_cast<std::uintptr_t>(&arcs[first]);
+            __builtin_prefetch(reinterpret_cast<const void *>(line - 64));
+            __builtin_prefetch(reinterpret_cast<const void *>(line));
+            __builtin_prefetch(reinterpret_cast<const void *>(line + 64));
         }
     }
     if (queued > PREFETCH_NEIGHBOURS_AHEAD
