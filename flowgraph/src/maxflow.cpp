@@ -23,8 +23,8 @@ constexpr int POOL_RELEASE_PERIOD = 64;
 // How many pops ahead of its scan a queued node's arcs, and then its neighbours' records, are
 // asked for. Far enough for a miss to main memory to complete meanwhile, near enough that the
 // lines are still in the cache when the scan comes.
-constexpr std::uint32_t PREFETCH_ARCS_AHEAD = 64;
-constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 16;
+constexpr std::uint32_t PREFETCH_ARCS_AHEAD = 32;
+constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 8;
 
 } // namespace
 
