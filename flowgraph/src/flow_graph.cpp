@@ -110,6 +110,7 @@ int FlowGraph::add_node()
     Node &n = nodes[node_end];
     n.first_out = NO_ARC;
     n.parent_arc = PARENT_NONE;
+    n.parent_node = NO_NODE;
     n.active_next = NO_NODE;
     n.stamp = 0;
     n.depth = 0;
@@ -132,7 +133,7 @@ int FlowGraph::add_nodes(int count)
             add_node();
         return first;
     }
-    const Node fresh {NO_ARC, PARENT_NONE, NO_NODE, 0, 0, 0, 0.0f};
+    const Node fresh {NO_ARC, PARENT_NONE, NO_NODE, NO_NODE, 0, 0, 0, 0.0f};
     std::fill(nodes + node_end, nodes + node_end + count, fresh);
     node_end += static_cast<std::uint32_t>(count);
     node_count += count;

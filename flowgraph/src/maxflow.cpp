@@ -139,6 +139,7 @@ std::uint32_t FlowGraph::grow_tree(std::uint32_t i)
             else
                 nj.flags &= ~IN_SINK_TREE;
             nj.parent_arc = a ^ 1u;
+            nj.parent_node = i;
             nj.stamp = n.stamp;
             nj.depth = n.depth + 1;
             activate(arcs[a].target);
@@ -147,6 +148,7 @@ std::uint32_t FlowGraph::grow_tree(std::uint32_t i)
             return Sink ? a ^ 1u : a;
         } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
             nj.parent_arc = a ^ 1u;
+            nj.parent_node = i;
             nj.stamp = n.stamp;
             nj.depth = n.depth + 1;
         }
@@ -365,7 +367,7 @@ void FlowGraph::augment_path(std::uint32_t middle)
         path.push_back(s);
         if (arcs[p ^ 1u].residual < bottleneck)
             bottleneck = arcs[p ^ 1u].residual;
-        s = arcs[p].target;
+        s = nodes[s].parent_node;
     }
     if (nodes[s].terminal_residual < bottleneck)
         bottleneck = nodes[s].terminal_residual;
@@ -379,7 +381,7 @@ void FlowGraph::augment_path(std::uint32_t middle)
         path.push_back(t);
         if (arcs[p].residual < bottleneck)
             bottleneck = arcs[p].residual;
-        t = arcs[p].target;
+        t = nodes[t].parent_node;
     }
     if (-nodes[t].terminal_residual < bottleneck)
         bottleneck = -nodes[t].terminal_residual;
@@ -505,7 +507,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
                 break;
             }
             path.push_back(k);
-            k = arcs[nk.parent_arc].target;
+            k = nk.parent_node;
         }
         if (!has_origin || d >= DEPTH_INFINITE)
             continue;
@@ -528,6 +530,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
     Node &n = nodes[i];
     n.parent_arc = best_arc;
     if (best_arc != NO_ARC) {
+        n.parent_node = arcs[best_arc].target;
         n.stamp = clock;
         n.depth = static_cast<std::int32_t>(best_distance + 1);
         return;
@@ -543,7 +546,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
         if (toward_tree(a) != 0.0f)
             activate(j);
         if (nj.parent_arc != PARENT_TERMINAL && nj.parent_arc != PARENT_ORPHAN
-            && arcs[nj.parent_arc].target == i)
+            && nj.parent_node == i)
             push_orphan_back(j);
     }
 }
@@ -564,6 +567,8 @@ bool FlowGraph::check_solved() const
                 return false;
         } else {
             const std::uint32_t p = n.parent_arc;
+            if (arcs[p ^ 1u].target != i || n.parent_node != arcs[p].target)
+                return false;
             const Node &parent = nodes[arcs[p].target];
             if (parent.parent_arc == PARENT_NONE || ((parent.flags & IN_SINK_TREE) != 0) != sink)
                 return false;

@@ -37,11 +37,14 @@ enum TerminalSide { SOURCE_SIDE = 0, SINK_SIDE = 1 };
 class FlowGraph
 {
 public:
-    // One graph node; 28 bytes.
+    // One graph node; 32 bytes, so that two share a cache line and none straddles two.
     struct Node
     {
         std::uint32_t first_out; // first arc leaving this node, or NO_ARC
         std::uint32_t parent_arc; // arc to the tree parent, or PARENT_NONE/TERMINAL/ORPHAN
+        // The target of parent_arc while that is an arc (stale otherwise): walks towards the
+        // root then wait for one record per step instead of a node and an arc.
+        std::uint32_t parent_node;
         std::uint32_t active_next; // next node in an active list (itself when last), or NO_NODE
         std::int32_t stamp; // solver clock at which depth was last known exact
         std::int32_t depth; // arcs between this node and its terminal (1 for a root)
@@ -231,5 +234,5 @@ private:
     std::vector<std::uint32_t> path; // nodes of the path being augmented, kept for its capacity
 };
 
-static_assert(sizeof(FlowGraph::Node) <= 28, "node records must stay at 28 bytes or less");
+static_assert(sizeof(FlowGraph::Node) <= 32, "node records must stay at 32 bytes or less");
 static_assert(sizeof(FlowGraph::Arc) <= 12, "arc records must stay at 12 bytes or less");
