@@ -42,9 +42,8 @@ constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 8;
         const std::uint32_t first = nodes[k].first_out;
         if (first != NO_ARC) {
             // A grid node's arcs lie around its first arc: its own pairs and the pair added
-            // just before them.
-            // (Addresses, not pointers: the lines around may lie outside the array, which a
-            // prefetch tolerates.)
+            // just before them. The neighbouring lines are computed as addresses, not pointers,
+            // since they may lie outside the array (which a prefetch tolerates).
             const std::uintptr_t line = reinterpret_cast<std::uintptr_t>(&arcs[first]);
             __builtin_prefetch(reinterpret_cast<const void *>(line - 64));
             __builtin_prefetch(reinterpret_cast<const void *>(line));
@@ -482,8 +481,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
             continue;
 
         // Does j still reach the terminal? Walk up until a node confirmed in this step, the
-        // terminal, or an orphan.
-        // The nodes passed are written down for the stamping below.
+        // terminal, or an orphan, writing down the nodes passed for the stamping below.
         std::int64_t d = 0;
         std::uint32_t k = j;
         bool has_origin;
