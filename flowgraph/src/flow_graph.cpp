@@ -84,6 +84,11 @@ FlowGraph::FlowGraph(int node_hint, int arc_hint, ErrorFn error_fn_)
     arcs = static_cast<Arc *>(graph_memory::allocate(arc_records * sizeof(Arc)));
     if (!nodes || !arcs)
         fatal("Not enough memory at malloc!");
+    try {
+        activation_ring = std::make_unique_for_overwrite<std::uint32_t[]>(ACTIVATION_RING);
+    } catch (const std::bad_alloc &) {
+        fatal("Not enough memory at malloc!");
+    }
     node_limit = static_cast<std::uint32_t>(node_records);
     arc_limit = static_cast<std::uint32_t>(arc_records);
 }

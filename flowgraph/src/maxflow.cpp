@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <new>
 
 #include "flowgraph/flow_graph.h"
 #include "link_pool.h"
@@ -55,6 +56,17 @@ constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 8;
         const std::uint32_t k = activation_ring[(popped + PREFETCH_NEIGHBOURS_AHEAD) & RING_MASK];
         for (std::uint32_t a = nodes[k].first_out; a != NO_ARC; a = arcs[a].next_out)
             __builtin_prefetch(&nodes[arcs[a].target]);
+    }
+}
+
+// The path record grows with the longest walk to a root; running out of memory for it is as
+// fatal as for an orphan-pool chunk.
+inline void FlowGraph::push_path(std::uint32_t v)
+{
+    try {
+        path.push_back(v);
+    } catch (const std::bad_alloc &) {
+        fatal("Not enough memory!");
     }
 }
 
@@ -363,7 +375,7 @@ void FlowGraph::augment_path(std::uint32_t middle)
         const std::uint32_t p = nodes[s].parent_arc;
         if (p == PARENT_TERMINAL)
             break;
-        path.push_back(s);
+        push_path(s);
         if (arcs[p ^ 1u].residual < bottleneck)
             bottleneck = arcs[p ^ 1u].residual;
         s = nodes[s].parent_node;
@@ -377,7 +389,7 @@ void FlowGraph::augment_path(std::uint32_t middle)
         const std::uint32_t p = nodes[t].parent_arc;
         if (p == PARENT_TERMINAL)
             break;
-        path.push_back(t);
+        push_path(t);
         if (arcs[p].residual < bottleneck)
             bottleneck = arcs[p].residual;
         t = nodes[t].parent_node;
@@ -504,7 +516,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
                 has_origin = false;
                 break;
             }
-            path.push_back(k);
+            push_path(k);
             k = nk.parent_node;
         }
         if (!has_origin || d >= DEPTH_INFINITE)

@@ -182,6 +182,7 @@ private:
     void init_reuse();
     std::uint32_t pop_active();
     void prefetch_queued();
+    void push_path(std::uint32_t v);
     template<bool Sink>
     std::uint32_t grow_tree(std::uint32_t i);
     void activate(std::uint32_t j);
@@ -227,8 +228,7 @@ private:
     // some pops before it scans them (a hint only; the lists above decide the order).
     static constexpr std::uint32_t ACTIVATION_RING = 1u << 14;
     static constexpr std::uint32_t RING_MASK = ACTIVATION_RING - 1;
-    std::unique_ptr<std::uint32_t[]> activation_ring =
-        std::make_unique_for_overwrite<std::uint32_t[]>(ACTIVATION_RING);
+    std::unique_ptr<std::uint32_t[]> activation_ring;
     std::uint32_t activated = 0; // activations since the lists were last emptied
     std::uint32_t popped = 0; // nodes taken off the front since then
     std::vector<std::uint32_t> path; // nodes of the path being augmented, kept for its capacity
