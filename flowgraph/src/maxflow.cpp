@@ -528,8 +528,8 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
             best_distance = d;
         }
         // Stamp the confirmed path so later checks in this step stop early. The walk ended at
-        // a node stamped now (the terminal's child was stamped on the spot), so the recorded
-        // nodes are exactly those still to stamp.
+        // a node stamped now (a root is stamped on the spot), so the recorded nodes are exactly
+        // those still to stamp.
         for (const std::uint32_t v : path) {
             nodes[v].stamp = clock;
             nodes[v].depth = static_cast<std::int32_t>(d);
