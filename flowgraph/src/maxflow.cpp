@@ -26,6 +26,10 @@ constexpr int POOL_RELEASE_PERIOD = 64;
 // lines are still in the cache when the scan comes.
 constexpr std::uint32_t PREFETCH_ARCS_AHEAD = 32;
 constexpr std::uint32_t PREFETCH_NEIGHBOURS_AHEAD = 8;
+// A watcher's stop flag is read every this many main-loop steps, and every this many orphans
+// within one step: a few microseconds of work apart, and one relaxed load each time.
+constexpr std::int32_t POLL_STEPS = 1024;
+constexpr std::uint32_t POLL_ORPHANS = 4096;
 
 } // namespace
 
@@ -80,6 +84,12 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
     if (changed && !reuse_trees)
         fatal("changed_list cannot be used without reuse_trees!");
 
+    augmentations = 0;
+    adoptions = 0;
+    stopped = false;
+    if (control)
+        control->progress.store(0, std::memory_order_relaxed);
+
     if (reuse_trees)
         init_reuse();
     else
@@ -97,6 +107,8 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
             if (current == NO_NODE)
                 break;
         }
+        if (stopped || (control && clock % POLL_STEPS == 0 && poll_stop()))
+            break;
 
         prefetch_queued();
 
@@ -112,6 +124,7 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
             // Marked as queued while it is worked on, so that adoption does not queue it again.
             n.active_next = current;
             augment_path(connecting);
+            ++augmentations;
             process_orphans();
             // The current node stays current: its arcs are scanned again from the start.
         } else {
@@ -120,8 +133,12 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
     }
 
 #ifdef VELLACUT_EXPENSIVE_CHECKS
-    assert(check_solved());
+    assert(stopped || check_solved());
 #endif
+    if (control)
+        control->progress.store(augmentations, std::memory_order_relaxed);
+    if (stopped)
+        orphan_head = orphan_tail = nullptr;
 
     if (!reuse_trees || solve_count % POOL_RELEASE_PERIOD == 0) {
         delete orphan_pool;
@@ -217,6 +234,14 @@ void FlowGraph::note_changed(std::uint32_t j)
         return;
     *changed_list->reserve(1) = static_cast<int>(j);
     nj.flags |= IN_CHANGED_LIST;
+}
+
+bool FlowGraph::poll_stop()
+{
+    control->progress.store(augmentations, std::memory_order_relaxed);
+    if (control->stop_requested())
+        stopped = true;
+    return stopped;
 }
 
 void FlowGraph::push_orphan_front(std::uint32_t j)
@@ -433,7 +458,7 @@ void FlowGraph::process_orphans()
 {
     // Each orphan of the augmentation is handled together with every orphan its release causes
     // (appended behind it) before the next orphan of the augmentation is taken.
-    while (orphan_head) {
+    while (orphan_head && !stopped) {
         OrphanLink *rest = orphan_head->next;
         orphan_head->next = nullptr;
         drain_orphans();
@@ -443,8 +468,13 @@ void FlowGraph::process_orphans()
 
 void FlowGraph::drain_orphans()
 {
-    // Orphans that adoption appends meanwhile are handled in the same pass.
+    // Orphans that adoption appends meanwhile are handled in the same pass. A stop abandons the
+    // rest: their links go back with the pool, and the graph is discarded anyway.
     while (orphan_head) {
+        if (control && ++adoptions % POLL_ORPHANS == 0 && poll_stop()) {
+            orphan_head = orphan_tail = nullptr;
+            return;
+        }
         OrphanLink *item = orphan_head;
         orphan_head = item->next;
         const std::uint32_t i = item->node;

@@ -425,6 +425,50 @@ TEST(FlowGraphSolve, ReuseAfterATerminalChange)
     EXPECT_EQ(fresh.segment_of(1), SINK_SIDE);
 }
 
+// A side x side grid with unit links, the left column tied to the source and the right column to
+// the sink: side augmenting paths, and many thousands of scans between them.
+void build_unit_grid(FlowGraph &g, int side)
+{
+    g.add_nodes(side * side);
+    for (int y = 0; y < side; ++y) {
+        g.add_terminal_weights(y, 1.0f, 0.0f);
+        g.add_terminal_weights((side - 1) * side + y, 0.0f, 1.0f);
+    }
+    for (int x = 0; x < side; ++x)
+        for (int y = 0; y < side; ++y) {
+            const int i = x * side + y;
+            if (x + 1 < side)
+                g.add_edge(i, i + side, 1.0f, 1.0f);
+            if (y + 1 < side)
+                g.add_edge(i, i + 1, 1.0f, 1.0f);
+        }
+}
+
+TEST(FlowGraphSolve, WatchedSolveReportsProgressAndStopsOnRequest)
+{
+    constexpr int side = 120;
+    {
+        // Watched but never stopped: the same flow, and one unit of progress per path.
+        FlowGraph g(side * side, 2 * side * side, nullptr);
+        SolveControl control;
+        build_unit_grid(g, side);
+        g.set_control(&control);
+        EXPECT_EQ(g.maxflow(), static_cast<float>(side));
+        EXPECT_FALSE(g.interrupted());
+        EXPECT_EQ(control.progress.load(), static_cast<std::uint64_t>(side));
+    }
+    {
+        // Asked to stop before it starts: the first poll ends the solve.
+        FlowGraph g(side * side, 2 * side * side, nullptr);
+        SolveControl control;
+        build_unit_grid(g, side);
+        control.request_stop();
+        g.set_control(&control);
+        EXPECT_LT(g.maxflow(), static_cast<float>(side));
+        EXPECT_TRUE(g.interrupted());
+    }
+}
+
 TEST(ChunkListTest, AppendsReadsRewindsAndReusesChunks)
 {
     ChunkList list(3);

@@ -9,6 +9,7 @@
 
 #include "flowgraph/chunk_list.h"
 #include "flowgraph/error.h"
+#include "flowgraph/solve_control.h"
 
 class LinkPool;
 struct OrphanLink;
@@ -120,6 +121,13 @@ public:
     // indices of nodes whose side may have changed.
     float maxflow(bool reuse_trees = false, ChunkList *changed_list = nullptr);
 
+    // Lets another thread follow and stop later solves (null: nobody watches). The solver polls
+    // the flag every few thousand steps. A solve that stops returns early with interrupted()
+    // true; its trees and residuals are then in no useful state, so the graph is only fit to be
+    // destroyed.
+    void set_control(SolveControl *solve_control) { control = solve_control; }
+    bool interrupted() const { return stopped; }
+
     // Side of node i after maxflow(): SINK_SIDE for nodes in the sink tree, SOURCE_SIDE for the
     // rest (source tree and free nodes).
     TerminalSide segment_of(int i) const
@@ -197,6 +205,8 @@ private:
     void push_orphan_front(std::uint32_t j);
     void push_orphan_back(std::uint32_t j);
     void note_changed(std::uint32_t j);
+    // Publishes progress and says whether the watcher asked for a stop (then remembered).
+    bool poll_stop();
 
     Node *nodes = nullptr;
     std::uint32_t node_end = 0; // nodes in use
@@ -223,6 +233,10 @@ private:
     OrphanLink *orphan_head = nullptr;
     OrphanLink *orphan_tail = nullptr;
     std::int32_t clock = 0;
+    SolveControl *control = nullptr;
+    std::uint64_t augmentations = 0; // in the current solve, published at each poll
+    std::uint32_t adoptions = 0; // orphans taken since the last poll in the orphan loop
+    bool stopped = false;
 
     // The most recent activations, in order, so that the solver can ask for the records of nodes
     // some pops before it scans them (a hint only; the lists above decide the order).
