@@ -1,6 +1,7 @@
 // Reading pictures and writing result PNG files, with failures carried back as text.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -21,6 +22,10 @@ struct LoadedImage
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
 // that says so.
 LoadedImage load_image(const QString &path);
+
+// The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
+// files come from here alone, so that the two stay byte-identical.
+[[nodiscard]] QByteArray encode_png(const QImage &image);
 
 // Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
 // it is complete, so a failed write never leaves a truncated file. Returns an empty string on
