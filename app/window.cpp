@@ -5,6 +5,7 @@
 #include <canvas/gview.h>
 #include <imaging/console.h>
 #include <imaging/image_io.h>
+#include <imaging/output_files.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
@@ -318,6 +319,8 @@ void Window::compute_event()
         console_print("No image is open: nothing to compute.\n");
         return;
     }
+    if (!parameters_usable())
+        return;
     segmenter.k = k_edit->text().toDouble();
     segmenter.v = v_edit->text().toDouble();
     segmenter.w = w_edit->text().toDouble();
@@ -349,6 +352,18 @@ void Window::compute_event()
     tabs->setCurrentIndex(1);
 }
 
+bool Window::parameters_usable()
+{
+    const char *problem = parameter_problem(w_edit->text().toDouble(), v_edit->text().toDouble(),
+                                            k_edit->text().toDouble());
+    if (problem == nullptr)
+        return true;
+    // Nothing is computed and the strokes stay, so the user can mend the field and go on.
+    console_print("Cannot compute: %s\n", problem);
+    show_warning(tr("Cannot compute: %1.").arg(QLatin1String(problem)));
+    return false;
+}
+
 void Window::save()
 {
     const QString directory = ask_save_directory();
@@ -365,18 +380,32 @@ void Window::save()
     const Output outputs[] = {{"_mask.png", binarymask_image},
                               {"_object.png", fg_segmented_image},
                               {"_background.png", bg_segmented_image}};
-    QStringList failures;
+    // The three files are written together or not at all, so an old set is never mixed with
+    // a new one.
+    QList<OutputFile> files;
+    QString problem;
     for (const Output &output : outputs) {
-        const QString path = QDir(directory).filePath(base + QLatin1String(output.suffix));
-        const QString error = write_png(output.view->pixmap->toImage(), path);
-        if (error.isEmpty())
-            continue;
-        console_print("Could not write %s: %s\n", local_text(path).constData(),
-                      error.toLocal8Bit().constData());
-        failures << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
+        const QString name = base + QLatin1String(output.suffix);
+        QByteArray bytes = encode_png(output.view->pixmap->toImage());
+        if (bytes.isEmpty()) {
+            problem = QStringLiteral("%1: there is no picture to write")
+                          .arg(QDir(directory).filePath(name));
+            break;
+        }
+        files.append({name, std::move(bytes)});
     }
-    if (!failures.isEmpty())
-        show_warning(tr("Could not write:\n%1").arg(failures.join(QLatin1Char('\n'))));
+    if (problem.isEmpty())
+        problem = write_output_set(directory, files);
+    if (!problem.isEmpty())
+        warn_save_failed(problem);
+}
+
+void Window::warn_save_failed(const QString &problem)
+{
+    console_print("Could not write %s\n", local_text(problem).constData());
+    show_warning(tr("Could not write the files; any files of the same names were kept as they "
+                    "were.\n%1")
+                     .arg(QDir::toNativeSeparators(problem)));
 }
 
 void Window::dragEnterEvent(QDragEnterEvent *event)

@@ -95,5 +95,9 @@ public slots:
 private:
     void record_disc(QPointF centre, int width, int mode);
     void zoom_current(void (GView::*step)());
+    // True when the w, v and k fields can segment; otherwise warns and says false.
+    bool parameters_usable();
+    // Tells the user, on the console and in a warning, why the save wrote nothing.
+    void warn_save_failed(const QString &problem);
     bool has_image() const { return !unpainted_image.isNull(); }
 };

@@ -69,6 +69,16 @@ QString last_error_line(const QByteArray &text)
     return line;
 }
 
+// The message of the last "error: " line of a worker's standard output, or empty.
+QString engine_error_line(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->startsWith("error: "))
+            return QString::fromLocal8Bit(line->mid(7)).trimmed();
+    return {};
+}
+
 // What became of one entry of the list.
 struct Outcome
 {
@@ -120,13 +130,14 @@ public:
                               .arg(total)
                               .arg(failures));
         if (!options.stats_json.isEmpty() && !write_stats())
-            return 1;
+            return exit_could_not_write;
         return failures == 0 ? 0 : 1;
     }
 
 private:
     // Two pairs whose images share a base name would write the same three files; the later one
-    // is refused instead of silently replacing the earlier one's results.
+    // is refused instead of silently replacing the earlier one's results. So is a pair whose
+    // results would overwrite the list or the statistics file.
     void reject_clashing_names()
     {
         QHash<QString, int> first_line;
@@ -134,6 +145,14 @@ private:
             BatchEntry &entry = entries[n];
             if (!entry.error.isEmpty())
                 continue;
+            const QString clash = check_outputs_spare_inputs(
+                output_paths(options.output_dir, entry.image),
+                {options.stats_json,
+                 options.batch_list == QLatin1String("-") ? QString() : options.batch_list});
+            if (!clash.isEmpty()) {
+                entry.error = clash;
+                continue;
+            }
             const QString base = output_base_name(entry.image);
             const auto found = first_line.constFind(base);
             if (found == first_line.constEnd()) {
@@ -222,9 +241,14 @@ private:
         done.err = err;
         done.error = error;
         if (exit_code != 0 && done.err.trimmed().isEmpty() && done.error.isEmpty()) {
-            done.error = QStringLiteral("%1: the worker ended with exit status %2 and no message")
-                             .arg(entries.at(n).image)
-                             .arg(exit_code);
+            // The engine gives up (out of memory) with an "error: " line among its console
+            // lines on standard output.
+            const QString engine = engine_error_line(out);
+            done.error = engine.isEmpty()
+                ? QStringLiteral("%1: the worker ended with exit status %2 and no message")
+                      .arg(entries.at(n).image)
+                      .arg(exit_code)
+                : QStringLiteral("%1: the engine gave up: %2").arg(entries.at(n).image, engine);
         }
         ++finished_count;
         emit_ready();

@@ -10,18 +10,38 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <new>
+
 namespace {
 
 // The statistics file is checked before any work, so that a typo in its folder does not turn up
 // only after a long batch.
-QString check_stats_path(const QString &path)
+// It must not be one of the inputs or of the pictures written.
+QString check_stats_path(const Options &options)
 {
+    const QString &path = options.stats_json;
     const QFileInfo info(path);
     if (info.isDir())
         return QStringLiteral("%1: is a directory, not a file").arg(path);
     if (!info.dir().exists())
         return QStringLiteral("%1: the folder %2 does not exist").arg(path, info.dir().path());
-    return {};
+    const QStringList written = options.mode == Options::Mode::single
+        ? output_paths(options.output_dir, options.image)
+        : QStringList();
+    if (const QString problem = check_outputs_spare_inputs(written, {path}); !problem.isEmpty())
+        return problem;
+    return check_outputs_spare_inputs({path}, {options.image, options.strokes,
+                                               options.batch_list == QLatin1String("-")
+                                                   ? QString()
+                                                   : options.batch_list});
+}
+
+// Qt's image plugins report a corrupt file through warnings ("libpng error: ...") on top of the
+// reader's own error, which we print as our one line. Only critical and fatal messages pass.
+void drop_library_warnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        cli_console::error(message);
 }
 
 int run_single(const Options &options)
@@ -34,7 +54,13 @@ int run_single(const Options &options)
     job.v = options.v;
     job.k = options.k;
     job.use_bbox = options.use_bbox;
-    const ImageReport report = segment_image(job);
+    ImageReport report;
+    try {
+        report = segment_image(job);
+    } catch (const std::bad_alloc &) {
+        cli_console::error(QStringLiteral("%1: out of memory").arg(job.image));
+        return 1;
+    }
     if (!report.ok()) {
         cli_console::error(report.error);
         return report.exit_code;
@@ -44,7 +70,7 @@ int run_single(const Options &options)
             write_stats_file(options.stats_json, QJsonArray {stats_entry(job, report)});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_could_not_write;
         }
     }
     return 0;
@@ -57,6 +83,7 @@ int main(int argc, char *argv[])
     // Pictures are decoded and encoded by QImage, which needs no display: a core application
     // is enough, so the program runs on machines without any windowing system.
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(drop_library_warnings);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
 
@@ -83,7 +110,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (!options.stats_json.isEmpty()) {
-        if (const QString problem = check_stats_path(options.stats_json); !problem.isEmpty()) {
+        if (const QString problem = check_stats_path(options); !problem.isEmpty()) {
             cli_console::error(problem);
             return 2;
         }

@@ -6,6 +6,7 @@
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
+#include <imaging/output_files.h>
 #include <imaging/result_images.h>
 #include <segmentation/segmenter.h>
 
@@ -15,8 +16,6 @@
 #include <QImage>
 
 #include <chrono>
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -27,28 +26,25 @@ double milliseconds_since(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-ImageReport failure(const QString &file, const QString &problem)
+ImageReport failure_line(const QString &line, int exit_code = 2)
 {
     ImageReport report;
-    report.exit_code = 2;
-    report.error = QStringLiteral("%1: %2").arg(file, problem);
+    report.exit_code = exit_code;
+    report.error = line;
     return report;
+}
+
+ImageReport failure(const QString &file, const QString &problem)
+{
+    return failure_line(QStringLiteral("%1: %2").arg(file, problem));
 }
 
 // Reads one picture, or says why it cannot be read.
 QString load_picture(const QString &path, QImage &image)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("no such file");
-    if (info.isDir())
-        return QStringLiteral("is a directory, not a picture");
     LoadedImage loaded = load_image(path);
-    if (!loaded.ok()) {
-        const QString reason =
-            loaded.error.isEmpty() ? QStringLiteral("unknown reason") : loaded.error;
-        return QStringLiteral("cannot be read as a picture: %1").arg(reason);
-    }
+    if (!loaded.ok())
+        return loaded.error;
     image = std::move(loaded.image);
     return {};
 }
@@ -60,55 +56,22 @@ QString too_few_seeds(const char *which, long long count)
         .arg(count);
 }
 
-struct Output
-{
-    const char *suffix;
-    const QImage *image;
-};
+// Suffixes of the three result files, in the order they are written.
+constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
-// Writes the three pictures beside their final names, then moves them into place, so that a
-// failure leaves neither a truncated file nor a mix of old and new results.
-QString save_outputs(const Output (&outputs)[3], const QString &dir, const QString &base,
-                     QStringList &written)
+// Encodes the three pictures and puts them in place together.
+QString save_outputs(const QImage *const (&pictures)[3], const QString &dir,
+                     const QStringList &names)
 {
-    QStringList finals;
-    QStringList staged;
-    const QString tag = QStringLiteral(".tmp-%1").arg(::getpid());
-    const QDir directory(dir);
-    // A folder in the place of a result would only be found at the last step, after other
-    // results were already replaced.
-    for (const Output &output : outputs) {
-        const QString final_path = directory.filePath(base + QLatin1String(output.suffix));
-        if (QFileInfo(final_path).isDir())
-            return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
-                .arg(final_path);
+    QList<OutputFile> files;
+    for (int n = 0; n < 3; ++n) {
+        QByteArray bytes = encode_png(*pictures[n]);
+        if (bytes.isEmpty())
+            return QStringLiteral("%1: the picture cannot be encoded as PNG")
+                .arg(QDir(dir).filePath(names.at(n)));
+        files.append({names.at(n), std::move(bytes)});
     }
-    for (const Output &output : outputs) {
-        const QString name = base + QLatin1String(output.suffix);
-        const QString final_path = directory.filePath(name);
-        const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
-        const QString error = write_png(*output.image, staged_path);
-        if (!error.isEmpty()) {
-            for (const QString &path : staged)
-                QFile::remove(path);
-            QFile::remove(staged_path);
-            return QStringLiteral("%1: cannot be written: %2").arg(final_path, error);
-        }
-        finals << final_path;
-        staged << staged_path;
-    }
-    for (qsizetype n = 0; n < staged.size(); ++n) {
-        // rename(2) replaces an existing file atomically; QFile::rename would refuse to.
-        if (std::rename(QFile::encodeName(staged.at(n)).constData(),
-                        QFile::encodeName(finals.at(n)).constData())
-            != 0) {
-            for (qsizetype m = n; m < staged.size(); ++m)
-                QFile::remove(staged.at(m));
-            return QStringLiteral("%1: cannot be put in place").arg(finals.at(n));
-        }
-    }
-    written = finals;
-    return {};
+    return write_output_set(dir, files);
 }
 
 } // namespace
@@ -116,6 +79,32 @@ QString save_outputs(const Output (&outputs)[3], const QString &dir, const QStri
 QString output_base_name(const QString &image_path)
 {
     return QFileInfo(image_path).baseName();
+}
+
+QStringList output_names(const QString &image_path)
+{
+    QStringList names;
+    for (const char *suffix : output_suffixes)
+        names << output_base_name(image_path) + QLatin1String(suffix);
+    return names;
+}
+
+QStringList output_paths(const QString &dir, const QString &image_path)
+{
+    QStringList paths;
+    for (const QString &name : output_names(image_path))
+        paths << QDir(dir).filePath(name);
+    return paths;
+}
+
+QString check_outputs_spare_inputs(const QStringList &outputs, const QStringList &inputs)
+{
+    for (const QString &output : outputs)
+        for (const QString &input : inputs)
+            if (!input.isEmpty() && same_file(output, input))
+                return QStringLiteral("%1: is the same file as %2; refusing to overwrite it")
+                    .arg(output, input);
+    return {};
 }
 
 QString check_output_dir(const QString &dir)
@@ -132,12 +121,12 @@ QString check_output_dir(const QString &dir)
 
 ImageReport segment_image(const ImageJob &job)
 {
-    if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty()) {
-        ImageReport report;
-        report.exit_code = 2;
-        report.error = problem;
-        return report;
-    }
+    if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty())
+        return failure_line(problem);
+    if (const QString problem = check_outputs_spare_inputs(
+            output_paths(job.output_dir, job.image), {job.image, job.strokes});
+        !problem.isEmpty())
+        return failure_line(problem);
 
     Segmenter segmenter;
     ImageTimes times;
@@ -209,17 +198,12 @@ ImageReport segment_image(const ImageJob &job)
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const Output outputs[3] = {{"_mask.png", &images.binary_mask},
-                               {"_object.png", &images.fg_segmented},
-                               {"_background.png", &images.bg_segmented}};
-    if (const QString problem =
-            save_outputs(outputs, job.output_dir, output_base_name(job.image), report.outputs);
-        !problem.isEmpty()) {
-        ImageReport failed;
-        failed.exit_code = 2;
-        failed.error = problem;
-        return failed;
-    }
+    const QImage *const pictures[3] = {&images.binary_mask, &images.fg_segmented,
+                                       &images.bg_segmented};
+    if (const QString problem = save_outputs(pictures, job.output_dir, output_names(job.image));
+        !problem.isEmpty())
+        return failure_line(problem, exit_could_not_write);
+    report.outputs = output_paths(job.output_dir, job.image);
     times.save = milliseconds_since(start);
     report.times = times;
     return report;

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+// Exit status when results cannot be written (a full disk, a failed rename).
+inline constexpr int exit_could_not_write = 3;
+
 // One pair to segment, with the parameters of the run.
 struct ImageJob
 {
@@ -37,7 +40,7 @@ struct ImageTimes
 // problem, and nothing has been written.
 struct ImageReport
 {
-    int exit_code = 0; // 0 done, 2 bad input or output that cannot be written
+    int exit_code = 0; // 0 done, 2 bad input, exit_could_not_write
     QString error;
     int width = 0;
     int height = 0;
@@ -58,6 +61,15 @@ struct ImageReport
 // The name that the result files of `image_path` start with: the file name without its folder
 // and without everything from its first dot on.
 QString output_base_name(const QString &image_path);
+
+// B_mask.png, B_object.png and B_background.png for the picture at `image_path`, in the order
+// they are written, and the same in `dir`.
+QStringList output_names(const QString &image_path);
+QStringList output_paths(const QString &dir, const QString &image_path);
+
+// Empty when none of `outputs` is the same file as one of `inputs` (empty entries ignored),
+// otherwise one line naming both.
+QString check_outputs_spare_inputs(const QStringList &outputs, const QStringList &inputs);
 
 // Empty when `dir` is an existing directory that can be written, otherwise the reason as one
 // line naming it.

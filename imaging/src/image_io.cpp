@@ -1,10 +1,15 @@
-// Loading pictures with a sane size bound, and atomic PNG writes.
+// Loading pictures with a sane size bound, and PNG encoding.
 #include "imaging/image_io.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,12 +26,30 @@ LoadedImage load_image(const QString &path)
         result.error = QStringLiteral("no file name given");
         return result;
     }
+    // The reader says "File not found" for anything it cannot open; the user needs to know
+    // which of these it is.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        result.error = errno == ENOENT
+            ? QStringLiteral("no such file")
+            : QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return result;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        result.error = QStringLiteral("is a directory, not a picture");
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("cannot be opened: %1").arg(file.errorString());
+        return result;
+    }
     QImageReader::setAllocationLimit(reader_allocation_limit_mib);
-    QImageReader reader(path);
+    QImageReader reader(&file);
     const QSize size = reader.size();
     if (size.isValid() && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
-        result.error = QStringLiteral("the picture is %1 x %2 pixels; at most %3 megapixels can "
-                                      "be opened")
+        result.error = QStringLiteral("cannot be read as a picture: the picture is %1 x %2 "
+                                      "pixels; at most %3 megapixels can be opened")
                            .arg(size.width())
                            .arg(size.height())
                            .arg(max_image_pixels / 1'000'000);
@@ -34,7 +57,9 @@ LoadedImage load_image(const QString &path)
     }
     result.image = reader.read();
     if (result.image.isNull()) {
-        result.error = reader.errorString();
+        const QString reason = reader.errorString();
+        result.error = QStringLiteral("cannot be read as a picture: %1")
+                           .arg(reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
         return result;
     }
     // The reader gives a file named "name@2x.png" a device pixel ratio of 2, which would show
@@ -54,24 +79,4 @@ QByteArray encode_png(const QImage &image)
     if (!writer.write(image))
         bytes.clear();
     return bytes;
-}
-
-QString write_png(const QImage &image, const QString &path)
-{
-    if (image.isNull())
-        return QStringLiteral("there is no picture to write");
-    const QByteArray bytes = encode_png(image);
-    if (bytes.isEmpty())
-        return QStringLiteral("the picture cannot be encoded as PNG");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
 }

@@ -1,4 +1,4 @@
-// Reading pictures and writing result PNG files, with failures carried back as text.
+// Reading pictures and encoding result PNG files, with failures carried back as text.
 #pragma once
 
 #include <QByteArray>
@@ -20,14 +20,10 @@ struct LoadedImage
 
 // Reads the picture at `path`, its format guessed from the contents, with a device pixel ratio
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
-// that says so.
+// that says so. The error tells a missing file ("no such file"), a folder, a file that cannot
+// be opened (with the system's reason) and one that cannot be decoded apart.
 LoadedImage load_image(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
 // files come from here alone, so that the two stay byte-identical.
 [[nodiscard]] QByteArray encode_png(const QImage &image);
-
-// Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
-// it is complete, so a failed write never leaves a truncated file. Returns an empty string on
-// success, otherwise the reason.
-QString write_png(const QImage &image, const QString &path);

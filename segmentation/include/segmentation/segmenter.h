@@ -179,13 +179,18 @@ private:
     // edge_weight() agree to the bit.
     double mixed_weight(double l, double g) const;
     // The capacity a pixel's arc pairs carry: its weight rounded to float, or 0 when the weight
-    // is not a number (a negative k, or an infinite likelihood times v = 0). The solver takes
-    // any capacity but 0 as usable, so a NaN on a path between its trees would be pushed forever.
+    // is negative or not a number (a k that parameter_problem refuses, or an infinite likelihood
+    // times v = 0). The solver takes any capacity but 0 as usable, so a NaN on a path between
+    // its trees would be pushed forever, and a negative one would make the flow negative.
     static float edge_capacity(double weight)
     {
-        return std::isnan(weight) ? 0.0f : static_cast<float>(weight);
+        return weight > 0.0 ? static_cast<float>(weight) : 0.0f;
     }
 };
+
+// Why the parameters cannot segment, or nullptr when they can: w, v and k must be finite and
+// k greater than 0 (a weight k^-e of a negative k is negative or not a number).
+const char *parameter_problem(double w, double v, double k);
 
 // Error function handed to every graph: prints "error: <message>" on the console and flushes.
 // The graph ends the process right after it returns.
