@@ -1,6 +1,8 @@
 // The road of one image through the imaging layer and the engine, timed stage by stage.
 #include "segment_image.h"
 
+#include "cli_console.h"
+
 #include <flowgraph/flow_graph.h>
 #include <imaging/console.h>
 #include <imaging/image_io.h>
@@ -42,7 +44,11 @@ ImageReport failure(const QString &file, const QString &problem)
 // Reads one picture, or says why it cannot be read.
 QString load_picture(const QString &path, QImage &image)
 {
-    LoadedImage loaded = load_image(path);
+    LoadedImage loaded;
+    {
+        const cli_console::QuietStderr quiet;
+        loaded = load_image(path);
+    }
     if (!loaded.ok())
         return loaded.error;
     image = std::move(loaded.image);
@@ -116,6 +122,8 @@ QString check_output_dir(const QString &dir)
         return QStringLiteral("%1: not a directory").arg(dir);
     if (!info.isWritable())
         return QStringLiteral("%1: the directory cannot be written").arg(dir);
+    if (const QString reason = output_folder_problem(dir); !reason.isEmpty())
+        return QStringLiteral("%1: the directory cannot be written: %2").arg(dir, reason);
     return {};
 }
 

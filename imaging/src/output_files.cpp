@@ -314,6 +314,16 @@ void recover_output_staging(const QString &dir)
     recover_locked(dir);
 }
 
+QString output_folder_problem(const QString &dir)
+{
+    const QString probe =
+        QDir(dir).filePath(QStringLiteral("%1%2-probe").arg(staging_prefix).arg(::getpid()));
+    if (::mkdir(native(probe).constData(), 0700) != 0)
+        return reason(errno);
+    ::rmdir(native(probe).constData());
+    return {};
+}
+
 bool same_file(const QString &a, const QString &b)
 {
     struct stat info_a {};

@@ -28,6 +28,10 @@ struct OutputFile
 // folders that a live process still holds are left alone.
 void recover_output_staging(const QString &dir);
 
+// Empty when write_output_set can create its staging folder in `dir`, otherwise the system's
+// reason. Catches folders that only look writable (root on a read-only or virtual file system).
+QString output_folder_problem(const QString &dir);
+
 // True when `a` and `b` name the same file: the same inode when both exist, otherwise the same
 // canonical folder and name. Links and "dir/../dir" spellings are seen through.
 bool same_file(const QString &a, const QString &b);

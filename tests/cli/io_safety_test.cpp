@@ -1,0 +1,163 @@
+// Nothing lost: a full disk, outputs that are inputs, and kills at random moments leave the
+// user's files whole, and each set of results is either complete or absent.
+#include "cli_run.h"
+#include "small_disk.h"
+#include "test_pictures.h"
+
+#include <imaging/output_files.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+#include <unistd.h>
+
+namespace {
+
+const QStringList result_names = {"photo_background.png", "photo_mask.png", "photo_object.png"};
+
+QList<QByteArray> result_bytes(const QString &dir)
+{
+    QList<QByteArray> bytes;
+    for (const QString &name : result_names)
+        bytes << file_bytes(QDir(dir).filePath(name));
+    return bytes;
+}
+
+class IoSafety : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
+        ASSERT_TRUE(write_test_pair(dir.path(), "photo", 48, 36, 7));
+        image = dir.filePath("photo.png");
+        strokes = dir.filePath("photo-strokes.png");
+        out = dir.filePath("out");
+    }
+
+    QTemporaryDir dir;
+    QString image;
+    QString strokes;
+    QString out;
+};
+
+} // namespace
+
+TEST_F(IoSafety, AFullDiskKeepsTheOldResultsAndSaysWhy)
+{
+    const QString disk = dir.filePath("disk");
+    const SmallDisk small(disk.toStdString(), 200);
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    const QString stats = QDir(disk).filePath("stats.json");
+    ASSERT_EQ(run_cli({image, strokes, "-o", disk, "--stats-json", stats}).exit_code, 0);
+    const QList<QByteArray> old_results = result_bytes(disk);
+    const QByteArray old_stats = file_bytes(stats);
+    small.fill();
+
+    const CliRun results = run_cli({image, strokes, "-o", disk, "-k", "5"});
+    EXPECT_EQ(results.exit_code, 3);
+    ASSERT_EQ(results.err_lines().size(), 1) << results.err.toStdString();
+    EXPECT_TRUE(results.err_lines().first().endsWith(": No space left on device"))
+        << results.err.toStdString();
+    EXPECT_EQ(result_bytes(disk), old_results);
+
+    const CliRun statistics = run_cli({image, strokes, "-o", out, "--stats-json", stats});
+    EXPECT_EQ(statistics.exit_code, 3);
+    EXPECT_TRUE(statistics.err.contains("stats.json: cannot be written: No space left on device"))
+        << statistics.err.toStdString();
+    EXPECT_EQ(file_bytes(stats), old_stats);
+    EXPECT_EQ(folder_entries(disk),
+              QStringList({"filler", "photo_background.png", "photo_mask.png",
+                           "photo_object.png", "stats.json"}));
+}
+
+TEST_F(IoSafety, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
+{
+    // Inputs that sit where results or statistics would go, under their own name or through a
+    // hard link or a symbolic link.
+    const QString strokes_as_mask = QDir(out).filePath("photo_mask.png");
+    ASSERT_TRUE(QFile::copy(strokes, strokes_as_mask));
+    const QString linked_image = dir.filePath("linked.png");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("linked"));
+    const QString object_link = dir.filePath("linked/photo_object.png");
+    ASSERT_EQ(::link(QFile::encodeName(image).constData(), QFile::encodeName(object_link).constData()),
+              0);
+    ASSERT_TRUE(QFile::link(image, linked_image));
+    const QString list = dir.filePath("list.txt");
+    QFile list_file(list);
+    ASSERT_TRUE(list_file.open(QIODevice::WriteOnly));
+    list_file.write(QString("%1 %2\n").arg(image, strokes).toUtf8());
+    list_file.close();
+    const QByteArray list_bytes = file_bytes(list);
+
+    const QStringList cases[] = {
+        {image, strokes_as_mask, "-o", out},
+        {image, strokes, "-o", dir.filePath("linked")},
+        {image, strokes, "-o", dir.filePath("out/../out"), "--stats-json", linked_image},
+        {image, strokes, "-o", dir.path(), "--stats-json", dir.filePath("photo_mask.png")},
+        {"--batch", list, "-o", out, "--stats-json", list},
+    };
+    const QStringList before = folder_entries(out);
+    for (const QStringList &arguments : cases) {
+        const CliRun run = run_cli(arguments);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(run.exit_code, 2);
+        ASSERT_EQ(run.err_lines().size(), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("is the same file as")) << run.err.toStdString();
+        EXPECT_EQ(folder_entries(out), before);
+    }
+    EXPECT_TRUE(read_rgb888(image) == read_rgb888(linked_image));
+    EXPECT_EQ(file_bytes(list), list_bytes);
+    EXPECT_FALSE(QFile::exists(dir.filePath("photo_mask.png")));
+
+    // In a batch the pair whose results would replace the list fails by itself.
+    const QString list_in_out = QDir(out).filePath("photo_object.png");
+    ASSERT_TRUE(QFile::copy(list, list_in_out));
+    const CliRun batch = run_cli({"--batch", list_in_out, "-o", out});
+    EXPECT_EQ(batch.exit_code, 1);
+    EXPECT_TRUE(batch.err.contains("is the same file as")) << batch.err.toStdString();
+    EXPECT_EQ(file_bytes(list_in_out), list_bytes);
+}
+
+TEST_F(IoSafety, KillsAtRandomMomentsLeaveEachSetCompleteOrAbsent)
+{
+    // The two sets a run may leave: the one with the default k, and the one with k = 5.
+    ASSERT_EQ(run_cli({image, strokes, "-o", out, "-k", "5"}).exit_code, 0);
+    const QList<QByteArray> other = result_bytes(out);
+    ASSERT_EQ(run_cli({image, strokes, "-o", out}).exit_code, 0);
+    const QList<QByteArray> first = result_bytes(out);
+    ASSERT_NE(first, other);
+    for (const QString &name : result_names)
+        QFile::remove(QDir(out).filePath(name));
+
+    std::mt19937 random(14);
+    const int signals[] = {SIGKILL, SIGTERM, SIGINT};
+    for (int trial = 0; trial < 24; ++trial) {
+        QProcess process;
+        process.setProgram(VELLACUT_CLI_PATH);
+        process.setArguments({image, strokes, "-o", out, "-k", trial % 2 ? "5" : "1000.0"});
+        process.start();
+        ASSERT_TRUE(process.waitForStarted());
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 120'000)(random));
+        ::kill(static_cast<pid_t>(process.processId()), signals[trial % 3]);
+        process.waitForFinished();
+        // What the next write into the folder does first.
+        recover_output_staging(out);
+        const QStringList left = folder_entries(out);
+        SCOPED_TRACE(left.join(' ').toStdString());
+        if (left.isEmpty())
+            continue;
+        ASSERT_EQ(left, result_names);
+        const QList<QByteArray> bytes = result_bytes(out);
+        EXPECT_TRUE(bytes == first || bytes == other);
+    }
+}
