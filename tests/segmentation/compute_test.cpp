@@ -152,6 +152,45 @@ TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
     }
 }
 
+// With v = 0 the exponent is the gradient ratio alone, exactly 1 along a step edge, where a
+// negative k gives the negative weight k^-1. It reaches the graph as 0, not as a negative
+// capacity that would make the flow negative.
+TEST(ComputeTest, NegativeWeightsJoinNothing)
+{
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast evaluation" : "pixel by pixel");
+        Segmenter seg;
+        seg.fast_evaluation = fast;
+        set_image(seg, 8, 6, [](int x, int) { return x < 4 ? 20 : 200; });
+        whole_region(seg);
+        seg.k = -2.0;
+        seg.v = 0.0;
+        add_background(seg, 0, 0);
+        add_background(seg, 1, 3);
+        add_object(seg, 6, 2);
+        add_object(seg, 7, 5);
+        ComputeResult result;
+        captured_compute(seg, &result);
+        ASSERT_EQ(result, ComputeResult::done);
+        EXPECT_EQ(seg.edge_weight(3 * 6 + 2), -0.5);
+        for (int p = 0; p < seg.graph->arc_pairs_added(); ++p) {
+            EXPECT_GE(seg.graph->forward_residual(p), 0.0f) << "pair " << p;
+            EXPECT_GE(seg.graph->reverse_residual(p), 0.0f) << "pair " << p;
+        }
+        EXPECT_GE(seg.graph->flow_value(), 0.0f);
+    }
+}
+
+TEST(Parameters, KAboveZeroAndFiniteNumbersOnly)
+{
+    EXPECT_EQ(parameter_problem(1.0, 0.45, 1000.0), nullptr);
+    EXPECT_EQ(parameter_problem(-1.0, -3.0, 1e-300), nullptr);
+    for (const double k : {0.0, -2.0, HUGE_VAL, std::nan("")})
+        EXPECT_STREQ(parameter_problem(1.0, 0.45, k), "k must be a finite number greater than 0");
+    EXPECT_NE(parameter_problem(std::nan(""), 0.45, 1000.0), nullptr);
+    EXPECT_NE(parameter_problem(1.0, -HUGE_VAL, 1000.0), nullptr);
+}
+
 struct RefusalCase
 {
     int background_seeds;
