@@ -2,6 +2,7 @@
 // solver, prints the flow and optionally writes the sink side of the minimum cut.
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -9,12 +10,16 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
 namespace {
 
 // Exit statuses; 1 is what the flow graph itself uses when it gives up (out of memory).
+constexpr int EXIT_OUT_OF_MEMORY = 1;
 constexpr int EXIT_BAD_INPUT = 2;
 constexpr int EXIT_BAD_OUTPUT = 3;
 constexpr int EXIT_USAGE = 4;
@@ -32,8 +37,12 @@ const char *const USAGE =
     "  --time      print build and solve times on standard error\n"
     "  --help      print this help\n"
     "\n"
-    "Exit status: 0 solved, 1 out of memory, 2 unreadable or malformed FILE,\n"
-    "3 OUT cannot be written, 4 wrong usage.\n";
+    "Capacities and the flow are single-precision floats: beyond 2^24 they may be\n"
+    "rounded (a warning says so), and a flow beyond the float range is refused.\n"
+    "\n"
+    "Exit status: 0 solved, 1 out of memory building the graph, 2 unreadable or\n"
+    "malformed FILE (or one too large for memory, or a flow beyond the float\n"
+    "range), 3 OUT cannot be written (an old OUT is kept), 4 wrong usage.\n";
 
 struct Options
 {
@@ -87,10 +96,16 @@ void report_graph_error(const char *message)
     std::fprintf(stderr, "%s: error: %s\n", PROGRAM, message);
 }
 
-// Writes one id per line; returns false with the system's reason when the file fails.
+// Writes one id per line into a hidden file beside `path`, flushes it to disk and only then
+// renames it over `path`, so that a full disk leaves the old file (or none) rather than an empty
+// or cut-short one. Returns false with the system's reason when a step fails.
 bool write_ids(const std::string &path, const std::vector<int> &ids, std::string &reason)
 {
-    std::FILE *file = std::fopen(path.c_str(), "w");
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string staged = folder + "." + path.substr(folder.size()) + ".vellacut-"
+        + std::to_string(::getpid());
+    std::FILE *file = std::fopen(staged.c_str(), "wx");
     if (!file) {
         reason = std::strerror(errno);
         return false;
@@ -103,14 +118,45 @@ bool write_ids(const std::string &path, const std::vector<int> &ids, std::string
         text.append(digits, end);
         text.push_back('\n');
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int write_errno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        reason = std::strerror(written ? errno : write_errno);
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0
+        || ::fsync(fileno(file)) != 0)
+        error = errno;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(staged.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        std::remove(staged.c_str());
+        reason = std::strerror(error);
         return false;
     }
     return true;
+}
+
+// True when both paths name one existing file.
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat info_a
+    {
+    };
+    struct stat info_b
+    {
+    };
+    return ::stat(a.c_str(), &info_a) == 0 && ::stat(b.c_str(), &info_b) == 0
+        && info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
+}
+
+// The flow as printed: integral values in full ("100000", never "1e+05"), others as the
+// shortest text that reads back as the same float.
+std::string flow_text(float flow)
+{
+    char text[64];
+    const bool integral = std::trunc(flow) == flow;
+    const auto [end, ec] = integral
+        ? std::to_chars(text, text + sizeof text, flow, std::chars_format::fixed)
+        : std::to_chars(text, text + sizeof text, flow);
+    return ec == std::errc() ? std::string(text, end) : std::string("?");
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start)
@@ -133,10 +179,18 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (options.cut && same_file(options.cut_output, options.input)) {
+        std::fprintf(stderr, "%s: %s: is the input file; refusing to overwrite it\n", PROGRAM,
+                     options.cut_output.c_str());
+        return EXIT_BAD_INPUT;
+    }
     const auto read_start = std::chrono::steady_clock::now();
     const DimacsParseResult parsed = read_dimacs_file(options.input);
     if (!parsed.ok()) {
-        if (parsed.line > 0)
+        if (parsed.out_of_memory)
+            std::fprintf(stderr, "%s: out of memory reading %s at line %ld\n", PROGRAM,
+                         options.input.c_str(), parsed.line);
+        else if (parsed.line > 0)
             std::fprintf(stderr, "%s: %s:%ld: %s\n", PROGRAM, options.input.c_str(), parsed.line,
                          parsed.error.c_str());
         else
@@ -146,8 +200,22 @@ int main(int argc, char **argv)
     }
     const double read_seconds = seconds_since(read_start);
 
+    if (dimacs_beyond_exact_floats(parsed.problem))
+        std::fprintf(stderr,
+                     "%s: warning: %s: capacities or their sums exceed 2^24, beyond which single "
+                     "precision does not hold every integer; the flow and the cut may be "
+                     "rounded\n",
+                     PROGRAM, options.input.c_str());
+
     const auto build_start = std::chrono::steady_clock::now();
-    const DimacsGraph built = build_flow_graph(parsed.problem, report_graph_error);
+    DimacsGraph built;
+    try {
+        built = build_flow_graph(parsed.problem, report_graph_error);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s: out of memory building the graph of %s\n", PROGRAM,
+                     options.input.c_str());
+        return EXIT_OUT_OF_MEMORY;
+    }
     const double graph_seconds = seconds_since(build_start);
 
     const auto solve_start = std::chrono::steady_clock::now();
@@ -160,16 +228,19 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "solve: %.3f s\n", solve_seconds);
     }
 
+    if (!std::isfinite(flow)) {
+        std::fprintf(stderr,
+                     "%s: %s: the maximum flow exceeds the single-precision range (about "
+                     "3.4e38)\n",
+                     PROGRAM, options.input.c_str());
+        return EXIT_BAD_INPUT;
+    }
     if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
         return EXIT_BAD_OUTPUT;
     }
 
-    // The shortest text that reads back as the same float: integers print without a fraction.
-    char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
-    *end = '\0';
-    std::printf("%s\n", text);
+    std::printf("%s\n", flow_text(flow).c_str());
     return 0;
 }
