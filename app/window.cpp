@@ -5,8 +5,8 @@
 #include <canvas/gview.h>
 #include <imaging/console.h>
 #include <imaging/image_io.h>
-#include <imaging/output_files.h>
 #include <imaging/labels.h>
+#include <imaging/output_files.h>
 #include <imaging/result_images.h>
 
 #include <QAction>

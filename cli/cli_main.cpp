@@ -30,10 +30,10 @@ QString check_stats_path(const Options &options)
         : QStringList();
     if (const QString problem = check_outputs_spare_inputs(written, {path}); !problem.isEmpty())
         return problem;
-    return check_outputs_spare_inputs({path}, {options.image, options.strokes,
-                                               options.batch_list == QLatin1String("-")
-                                                   ? QString()
-                                                   : options.batch_list});
+    return check_outputs_spare_inputs(
+        {path},
+        {options.image, options.strokes,
+         options.batch_list == QLatin1String("-") ? QString() : options.batch_list});
 }
 
 // Qt's image plugins report a corrupt file through warnings ("libpng error: ...") on top of the

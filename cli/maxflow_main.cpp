@@ -2,8 +2,8 @@
 // solver, prints the flow and optionally writes the sink side of the minimum cut.
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -102,9 +102,10 @@ void report_graph_error(const char *message)
 bool write_ids(const std::string &path, const std::vector<int> &ids, std::string &reason)
 {
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string staged = folder + "." + path.substr(folder.size()) + ".vellacut-"
-        + std::to_string(::getpid());
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string staged =
+        folder + "." + path.substr(folder.size()) + ".vellacut-" + std::to_string(::getpid());
     std::FILE *file = std::fopen(staged.c_str(), "wx");
     if (!file) {
         reason = std::strerror(errno);

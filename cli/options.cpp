@@ -213,9 +213,9 @@ ParsedOptions parse_command_line(const QStringList &arguments)
     }
 
     if (const char *problem = parameter_problem(options.w, options.v, options.k)) {
-        result.error = QStringLiteral("-w %1 -v %2 -k %3: %4")
-                           .arg(options.w_text, options.v_text, options.k_text,
-                                QLatin1String(problem));
+        result.error =
+            QStringLiteral("-w %1 -v %2 -k %3: %4")
+                .arg(options.w_text, options.v_text, options.k_text, QLatin1String(problem));
         return result;
     }
     if (batch_given) {

@@ -131,8 +131,8 @@ ImageReport segment_image(const ImageJob &job)
 {
     if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty())
         return failure_line(problem);
-    if (const QString problem = check_outputs_spare_inputs(
-            output_paths(job.output_dir, job.image), {job.image, job.strokes});
+    if (const QString problem = check_outputs_spare_inputs(output_paths(job.output_dir, job.image),
+                                                           {job.image, job.strokes});
         !problem.isEmpty())
         return failure_line(problem);
 

@@ -74,8 +74,8 @@ QString write_stats_file(const QString &path, const QJsonArray &entries)
                             {QStringLiteral("version"), QStringLiteral(VELLACUT_VERSION)},
                             {QStringLiteral("images"), entries}};
     const QFileInfo info(path);
-    return write_output_set(info.path(),
-                            {{info.fileName(), QJsonDocument(root).toJson(QJsonDocument::Indented)}});
+    return write_output_set(
+        info.path(), {{info.fileName(), QJsonDocument(root).toJson(QJsonDocument::Indented)}});
 }
 
 QJsonArray read_stats_entries(const QString &path)

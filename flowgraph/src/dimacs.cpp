@@ -271,9 +271,8 @@ private:
         if (memory > 0 && needed > memory)
             return fail(number,
                         "the problem line declares " + std::to_string(nodes) + " nodes and "
-                            + std::to_string(arcs) + " arcs, which need about "
-                            + mebibytes(needed) + "; only " + mebibytes(memory)
-                            + " of memory are available");
+                            + std::to_string(arcs) + " arcs, which need about " + mebibytes(needed)
+                            + "; only " + mebibytes(memory) + " of memory are available");
         problem_line_number = number;
         problem.node_count = static_cast<int>(nodes);
         problem.declared_arcs = static_cast<long>(arcs);
@@ -478,7 +477,7 @@ DimacsParseResult read_dimacs_file(const std::string &path)
         result.error = S_ISDIR(info.st_mode) ? std::string("cannot read: ") + std::strerror(EISDIR)
             : S_ISREG(info.st_mode)          ? std::string("cannot read: ") + std::strerror(error)
                                              : std::string("not a regular file (a device, pipe "
-                                                           "or socket); give a DIMACS file");
+                                                                    "or socket); give a DIMACS file");
         return result;
     }
     Parser parser(result, static_cast<std::size_t>(info.st_size));

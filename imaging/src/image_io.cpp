@@ -28,11 +28,13 @@ LoadedImage load_image(const QString &path)
     }
     // The reader says "File not found" for anything it cannot open; the user needs to know
     // which of these it is.
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        result.error = errno == ENOENT
-            ? QStringLiteral("no such file")
-            : QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        result.error = errno == ENOENT ? QStringLiteral("no such file")
+                                       : QStringLiteral("cannot be opened: %1")
+                                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return result;
     }
     if (S_ISDIR(info.st_mode)) {

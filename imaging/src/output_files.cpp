@@ -122,7 +122,9 @@ int write_synced(const QString &path, const QByteArray &bytes)
 
 bool exists(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(native(path).constData(), &info) == 0;
 }
 
@@ -326,8 +328,12 @@ QString output_folder_problem(const QString &dir)
 
 bool same_file(const QString &a, const QString &b)
 {
-    struct stat info_a {};
-    struct stat info_b {};
+    struct stat info_a
+    {
+    };
+    struct stat info_b
+    {
+    };
     if (::stat(native(a).constData(), &info_a) == 0 && ::stat(native(b).constData(), &info_b) == 0)
         return info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
     const QFileInfo file_a(a);

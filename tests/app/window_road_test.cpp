@@ -427,7 +427,9 @@ TEST_F(WindowRoad, ParametersThatCannotSegmentAreRefusedAndTheStrokesStay)
     {
         QLineEdit *field;
         const char *text;
-    } cases[] = {{window.k_edit, "-2"}, {window.k_edit, "0"}, {window.w_edit, "inf"},
+    } cases[] = {{window.k_edit, "-2"},
+                 {window.k_edit, "0"},
+                 {window.w_edit, "inf"},
                  {window.v_edit, "nan"}};
     for (const auto &bad : cases) {
         window.warnings.clear();

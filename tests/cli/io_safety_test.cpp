@@ -76,8 +76,8 @@ TEST_F(IoSafety, AFullDiskKeepsTheOldResultsAndSaysWhy)
         << statistics.err.toStdString();
     EXPECT_EQ(file_bytes(stats), old_stats);
     EXPECT_EQ(folder_entries(disk),
-              QStringList({"filler", "photo_background.png", "photo_mask.png",
-                           "photo_object.png", "stats.json"}));
+              QStringList({"filler", "photo_background.png", "photo_mask.png", "photo_object.png",
+                           "stats.json"}));
 }
 
 TEST_F(IoSafety, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
@@ -89,8 +89,9 @@ TEST_F(IoSafety, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
     const QString linked_image = dir.filePath("linked.png");
     ASSERT_TRUE(QDir(dir.path()).mkdir("linked"));
     const QString object_link = dir.filePath("linked/photo_object.png");
-    ASSERT_EQ(::link(QFile::encodeName(image).constData(), QFile::encodeName(object_link).constData()),
-              0);
+    ASSERT_EQ(
+        ::link(QFile::encodeName(image).constData(), QFile::encodeName(object_link).constData()),
+        0);
     ASSERT_TRUE(QFile::link(image, linked_image));
     const QString list = dir.filePath("list.txt");
     QFile list_file(list);

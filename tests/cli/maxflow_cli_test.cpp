@@ -218,8 +218,7 @@ TEST_F(MaxflowCli, FlowsPrintInFullAndRoundingIsNeverSilent)
         bool warned;
     };
     const Case cases[] = {
-        {"integral", "p max 3 2\nn 1 s\nn 3 t\na 1 2 100000\na 2 3 250000\n", 0, "100000\n",
-         false},
+        {"integral", "p max 3 2\nn 1 s\nn 3 t\na 1 2 100000\na 2 3 250000\n", 0, "100000\n", false},
         {"fraction", "p max 2 1\nn 1 s\nn 2 t\na 1 2 0.25\n", 0, "0.25\n", false},
         // 1e8 - 1 rounds back to 1e8 in single precision: the answer may be off, and says so.
         {"near1e8", "p max 4 3\nn 1 s\nn 4 t\na 1 2 100000000\na 2 3 1\na 3 4 100000000\n", 0,

@@ -92,7 +92,8 @@ TEST(ImageIo, UnreadableFilesCarryTheReason)
     text.close();
     const LoadedImage garbage = load_image(text.fileName());
     EXPECT_FALSE(garbage.ok());
-    EXPECT_TRUE(garbage.error.startsWith("cannot be read as a picture: ")) << garbage.error.toStdString();
+    EXPECT_TRUE(garbage.error.startsWith("cannot be read as a picture: "))
+        << garbage.error.toStdString();
     // A path through a file fails to open for a reason that even root meets.
     EXPECT_EQ(load_image(text.fileName() + "/x.png").error, "cannot be opened: Not a directory");
 }

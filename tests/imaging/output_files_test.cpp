@@ -35,9 +35,8 @@ QByteArray contents(const QString &path)
 // Every entry of the folder, hidden ones included.
 QStringList entries(const QString &dir)
 {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                   | QDir::NoDotAndDotDot,
-                               QDir::Name);
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // The folder holds exactly the set written with `tag`, and nothing else.
@@ -136,9 +135,9 @@ TEST_F(OutputFiles, TheNextWriteFinishesACommittedSetAndDropsAnUncommittedOne)
     ASSERT_EQ(::flock(busy, LOCK_EX), 0);
 
     recover_output_staging(dir.path());
-    EXPECT_EQ(entries(dir.path()),
-              QStringList({".vellacut-staging-1-0", "p_background.png", "p_mask.png",
-                           "p_object.png"}));
+    EXPECT_EQ(
+        entries(dir.path()),
+        QStringList({".vellacut-staging-1-0", "p_background.png", "p_mask.png", "p_object.png"}));
     ::close(busy);
     recover_output_staging(dir.path());
     expect_set(dir.path(), "new ");
