@@ -16,6 +16,7 @@
 #include <csignal>
 #include <random>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -161,4 +162,32 @@ TEST_F(IoSafety, KillsAtRandomMomentsLeaveEachSetCompleteOrAbsent)
         const QList<QByteArray> bytes = result_bytes(out);
         EXPECT_TRUE(bytes == first || bytes == other);
     }
+}
+
+TEST_F(IoSafety, AWorkerOutOfMemorySaysSo)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address space limit and the address sanitizer's shadow memory conflict";
+#else
+    // 4 megapixels need far more than 400 MB of address space for the graph.
+    ASSERT_TRUE(write_test_pair(dir.path(), "big", 2000, 2000, 3));
+    QProcess process;
+    process.setProgram(VELLACUT_CLI_PATH);
+    process.setArguments({"--batch", "-", "-o", out});
+    process.setChildProcessModifier([] {
+        const rlimit limit {400'000'000, 400'000'000};
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    process.start();
+    process.write(
+        QString("%1 %2\n").arg(dir.filePath("big.png"), dir.filePath("big-strokes.png")).toUtf8());
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(60'000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(err.contains("big.png: the engine gave up: Not enough memory"))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("no message")) << err.toStdString();
+    EXPECT_TRUE(folder_entries(out).isEmpty());
+#endif
 }
