@@ -1,6 +1,7 @@
 // Nothing lost: a full disk, outputs that are inputs, and kills at random moments leave the
 // user's files whole, and each set of results is either complete or absent.
 #include "cli_run.h"
+#include "pair_folder.h"
 #include "small_disk.h"
 #include "test_pictures.h"
 
@@ -31,24 +32,7 @@ QList<QByteArray> result_bytes(const QString &dir)
     return bytes;
 }
 
-class IoSafety : public testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
-        ASSERT_TRUE(write_test_pair(dir.path(), "photo", 48, 36, 7));
-        image = dir.filePath("photo.png");
-        strokes = dir.filePath("photo-strokes.png");
-        out = dir.filePath("out");
-    }
-
-    QTemporaryDir dir;
-    QString image;
-    QString strokes;
-    QString out;
-};
+using IoSafety = PairFolder;
 
 } // namespace
 
