@@ -242,19 +242,6 @@ TEST(DimacsFile, ReadsInPiecesAndRefusesWhatCannotBeAProblem)
         << greedy.error;
 }
 
-TEST(DimacsPrecision, CapacitiesOrSumsBeyondTwoToThe24AreFlagged)
-{
-    const auto flagged = [](const char *arcs) {
-        const DimacsParseResult r = parse_dimacs(std::string("p max 4 3\nn 1 s\nn 4 t\n") + arcs);
-        EXPECT_TRUE(r.ok()) << r.error;
-        return dimacs_beyond_exact_floats(r.problem);
-    };
-    EXPECT_FALSE(flagged("a 1 2 16777215\na 2 3 16777215\na 3 4 16777215\n"));
-    EXPECT_TRUE(flagged("a 1 2 16777217\na 2 3 1\na 3 4 1\n"));
-    EXPECT_TRUE(flagged("a 1 2 9000000\na 1 3 9000000\na 3 4 1\n"));
-    EXPECT_TRUE(flagged("a 1 2 1\na 2 4 9000000\na 3 4 9000000\n"));
-}
-
 DimacsProblem problem_of(int node_count, int source, int sink, std::vector<DimacsArc> arcs)
 {
     DimacsProblem p;
