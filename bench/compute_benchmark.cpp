@@ -126,7 +126,7 @@ void run_compute(benchmark::State &state, const Case &c, bool fast)
         open_ms += ms_since(open_start);
 
         const auto start = Clock::now();
-        build_labels(c.labels, c.image, segmenter, true);
+        scan_seeds(c.labels, c.image, segmenter, true);
         scan_ms += ms_since(start);
         if (segmenter.compute() != ComputeResult::done) {
             state.SkipWithError("compute refused");

@@ -170,7 +170,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.w = job.w;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
-    const LabelScan scan = build_labels(labels, image, segmenter, job.use_bbox);
+    const LabelScan scan = scan_seeds(labels, image, segmenter, job.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;

@@ -78,7 +78,7 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter)
     });
 }
 
-LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
+LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
                        bool use_bbox)
 {
     LabelScan scan;

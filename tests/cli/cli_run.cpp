@@ -161,7 +161,7 @@ WindowResult window_compute(const QString &image_path, const QString &strokes_pa
     segmenter.v = v;
     segmenter.w = w;
     const LabelScan scan =
-        build_labels(LabelLayer::from_strokes_image(strokes), photo, segmenter, use_bbox);
+        scan_seeds(LabelLayer::from_strokes_image(strokes), photo, segmenter, use_bbox);
     result.background_seeds = scan.background_seeds;
     result.object_seeds = scan.object_seeds;
     result.roi[0] = segmenter.roi_x_begin;

@@ -123,7 +123,7 @@ TEST(FastCompute, MatchesTheStraightforwardComputeOnGeneratedPictures)
         Segmenter fast;
         copy_grey_levels(picture, fast);
         testing::internal::CaptureStdout();
-        build_labels(labels, picture, fast, use_bbox);
+        scan_seeds(labels, picture, fast, use_bbox);
         testing::internal::GetCapturedStdout();
 
         ASSERT_EQ(std::memcmp(fast.grey.get(), reference.grey.get(),

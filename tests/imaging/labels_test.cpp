@@ -29,7 +29,7 @@ std::string scan_printing(const LabelLayer &labels, const QImage &picture, Segme
                           bool use_bbox, LabelScan *scan = nullptr)
 {
     testing::internal::CaptureStdout();
-    const LabelScan result = build_labels(labels, picture, segmenter, use_bbox);
+    const LabelScan result = scan_seeds(labels, picture, segmenter, use_bbox);
     if (scan != nullptr)
         *scan = result;
     return testing::internal::GetCapturedStdout();

@@ -53,7 +53,7 @@ struct SolvedHalves
         }
         copy_grey_levels(picture, segmenter);
         testing::internal::CaptureStdout();
-        build_labels(labels, picture, segmenter, false);
+        scan_seeds(labels, picture, segmenter, false);
         result = segmenter.compute();
         testing::internal::GetCapturedStdout();
     }
@@ -150,7 +150,7 @@ TEST(ResultImages, EveryPixelFollowsTheTableThroughTheEngineQueries)
         segmenter.fast_evaluation = fast;
         copy_grey_levels(picture, segmenter);
         testing::internal::CaptureStdout();
-        build_labels(labels, picture, segmenter, true);
+        scan_seeds(labels, picture, segmenter, true);
         const ComputeResult result = segmenter.compute();
         testing::internal::GetCapturedStdout();
         ASSERT_EQ(result, ComputeResult::done);
