@@ -3,7 +3,7 @@
 #include "window.h"
 
 #include <canvas/gview.h>
-#include <imaging/console.h>
+#include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>

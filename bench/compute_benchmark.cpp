@@ -15,7 +15,7 @@
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
-#include <segmentation/console_output.h>
+#include <flowgraph/console.h>
 #include <segmentation/segmenter.h>
 
 #include <QImage>

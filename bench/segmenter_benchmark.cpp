@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "flowgraph/flow_graph.h"
-#include "segmentation/console_output.h"
+#include "flowgraph/console.h"
 #include "segmentation/segmenter.h"
 
 #include <cmath>

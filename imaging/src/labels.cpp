@@ -1,7 +1,7 @@
 // The grey copy of an image and the seed scan of the label layer.
 #include "imaging/labels.h"
 
-#include "imaging/console.h"
+#include "flowgraph/console.h"
 
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>

@@ -14,19 +14,6 @@
 
 namespace {
 
-void put(QImage &image, int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b)
-{
-    std::uint8_t *pixel = image.scanLine(y) + 3 * x;
-    pixel[0] = r;
-    pixel[1] = g;
-    pixel[2] = b;
-}
-
-void put_grey(QImage &image, int x, int y, std::uint8_t value)
-{
-    put(image, x, y, value, value, value);
-}
-
 // Memory of result pictures, kept when a picture is released so that the next COMPUTE of a
 // picture of the same size writes into pages that are already resident instead of faulting in
 // (and zeroing) 21 bytes per pixel again. One COMPUTE's worth of pictures is kept.
@@ -110,12 +97,12 @@ QImage pooled_rgb888(int width, int height)
                   return_to_pool, new PooledBlock {data, capacity});
 }
 
-// Rows per band of the fast fill: a band is read column by column (consecutive engine indices)
+// Rows per band of the fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
 constexpr int band_rows = 64;
 
-// The same pictures from the values the engine kept during its build, which equal its queries
-// bit for bit, in bands of rows spread over all cores. The pictures' memory is taken before the
+// The pictures from the values the engine kept during its build, which equal its queries bit for
+// bit, in bands of rows spread over all cores. The pictures' memory is taken before the
 // threads start: QImage's own accessors are not meant for concurrent use.
 void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
 {
@@ -196,36 +183,6 @@ ResultImages make_result_images(const Segmenter &segmenter)
         *image = pooled_rgb888(width, height);
     if (width == 0 || height == 0)
         return out;
-    if (segmenter.has_kept_values()) {
-        fill_from_kept_values(segmenter, out);
-        return out;
-    }
-
-    // Pixel by pixel, through the engine's queries.
-    for (int x = 0; x < width; ++x) {
-        for (int y = 0; y < height; ++y) {
-            const int i = x * height + y;
-            const auto g =
-                static_cast<std::uint8_t>(static_cast<int>(segmenter.get_pixel(i)) & 0xFF);
-            const bool background = segmenter.is_background(i);
-            if (background) {
-                put_grey(out.binary_mask, x, y, 0);
-                put_grey(out.segmented, x, y, g);
-                put_grey(out.bg_segmented, x, y, g);
-                put_grey(out.fg_segmented, x, y, 0);
-            } else {
-                put_grey(out.binary_mask, x, y, 255);
-                put(out.segmented, x, y, 255, 0, 0);
-                put_grey(out.bg_segmented, x, y, 0);
-                put_grey(out.fg_segmented, x, y, g);
-            }
-            const double e = segmenter.gradient_ratio(i);
-            const double l = segmenter.likelihood(i) / segmenter.likelihood_max;
-            const double p = segmenter.edge_weight(i) / segmenter.weight_max;
-            put_grey(out.edge, x, y, scaled(e));
-            put_grey(out.histo, x, y, scaled(l));
-            put_grey(out.prob, x, y, scaled(p));
-        }
-    }
+    fill_from_kept_values(segmenter, out);
     return out;
 }

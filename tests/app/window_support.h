@@ -2,6 +2,7 @@
 // mouse drags on a canvas, and small test pictures on disk.
 #pragma once
 
+#include "console_capture.h"
 #include "window.h"
 
 #include <canvas/gview.h>
@@ -54,7 +55,7 @@ QString write_picture(const QImage &image, const QString &path);
 template<class Action>
 std::string printed_by(Action action)
 {
-    testing::internal::CaptureStdout();
+    return console_text_of([&] {
     action();
-    return testing::internal::GetCapturedStdout();
+    });
 }

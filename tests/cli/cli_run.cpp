@@ -2,7 +2,7 @@
 #include "cli_run.h"
 
 #include <flowgraph/flow_graph.h>
-#include <imaging/console.h>
+#include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>

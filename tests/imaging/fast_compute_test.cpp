@@ -1,7 +1,9 @@
-// The whole fast COMPUTE (banded grey copy and seed scan, fast engine build, result pictures from
-// kept values) against a straightforward one (pixel-by-pixel grey copy and seed scan written out
-// here, the engine's pixel-by-pixel build, result pictures through the engine's queries), on a
-// corpus of generated pictures and strokes: the same lines and byte-identical pictures.
+// The whole COMPUTE (banded grey copy and seed scan, engine build, result pictures from kept
+// values) against a straightforward one (pixel-by-pixel grey copy, seed scan and result pictures
+// written out here through the engine's queries, and the pixel-by-pixel oracle of the build), on
+// a corpus of generated pictures and strokes: the same lines and byte-identical pictures.
+#include "console_capture.h"
+#include "segmentation/pixel_by_pixel.h"
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
@@ -69,11 +71,39 @@ void straightforward_labels(const LabelLayer &labels, const QImage &picture, Seg
     }
 }
 
-std::string computed_lines(Segmenter &seg, ComputeResult *result)
+// The seven pictures pixel by pixel, through the engine's queries.
+ResultImages straightforward_images(const Segmenter &seg)
 {
-    testing::internal::CaptureStdout();
-    *result = seg.compute();
-    return testing::internal::GetCapturedStdout();
+    ResultImages out;
+    QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
+                           &out.prob,        &out.bg_segmented, &out.fg_segmented};
+    for (QImage *image : all)
+        *image = QImage(seg.width, seg.height, QImage::Format_RGB888);
+    const auto put = [](QImage &image, int x, int y, int r, int g, int b) {
+        uchar *pixel = image.scanLine(y) + 3 * x;
+        pixel[0] = static_cast<uchar>(r);
+        pixel[1] = static_cast<uchar>(g);
+        pixel[2] = static_cast<uchar>(b);
+    };
+    const auto put_grey = [&put](QImage &image, int x, int y, int v) { put(image, x, y, v, v, v); };
+    for (int x = 0; x < seg.width; ++x) {
+        for (int y = 0; y < seg.height; ++y) {
+            const int i = x * seg.height + y;
+            const int g = static_cast<int>(seg.get_pixel(i)) & 0xFF;
+            const bool background = seg.is_background(i);
+            put_grey(out.binary_mask, x, y, background ? 0 : 255);
+            if (background)
+                put_grey(out.segmented, x, y, g);
+            else
+                put(out.segmented, x, y, 255, 0, 0);
+            put_grey(out.bg_segmented, x, y, background ? g : 0);
+            put_grey(out.fg_segmented, x, y, background ? 0 : g);
+            put_grey(out.edge, x, y, scaled(seg.gradient_ratio(i)));
+            put_grey(out.histo, x, y, scaled(seg.likelihood(i) / seg.likelihood_max));
+            put_grey(out.prob, x, y, scaled(seg.edge_weight(i) / seg.weight_max));
+        }
+    }
+    return out;
 }
 
 bool same_bytes(const QImage &a, const QImage &b)
@@ -113,7 +143,6 @@ TEST(FastCompute, MatchesTheStraightforwardComputeOnGeneratedPictures)
         const bool use_bbox = number % 4 != 3;
 
         Segmenter reference;
-        reference.fast_evaluation = false;
         reference.set_image_size(width, height);
         for (int x = 0; x < width; ++x)
             for (int y = 0; y < height; ++y)
@@ -122,9 +151,7 @@ TEST(FastCompute, MatchesTheStraightforwardComputeOnGeneratedPictures)
 
         Segmenter fast;
         copy_grey_levels(picture, fast);
-        testing::internal::CaptureStdout();
-        scan_seeds(labels, picture, fast, use_bbox);
-        testing::internal::GetCapturedStdout();
+        console_text_of([&] { scan_seeds(labels, picture, fast, use_bbox); });
 
         ASSERT_EQ(std::memcmp(fast.grey.get(), reference.grey.get(),
                               static_cast<std::size_t>(width * height)),
@@ -140,15 +167,16 @@ TEST(FastCompute, MatchesTheStraightforwardComputeOnGeneratedPictures)
 
         ComputeResult reference_result {};
         ComputeResult fast_result {};
-        const std::string reference_lines = computed_lines(reference, &reference_result);
-        const std::string fast_lines = computed_lines(fast, &fast_result);
+        const std::string reference_lines =
+            console_text_of([&] { reference_result = pixel_by_pixel::compute(reference); });
+        const std::string fast_lines = console_text_of([&] { fast_result = fast.compute(); });
         ASSERT_EQ(fast_lines, reference_lines);
         ASSERT_EQ(fast_result, reference_result);
         if (fast_result != ComputeResult::done)
             continue;
         ++solved;
 
-        const ResultImages want = make_result_images(reference);
+        const ResultImages want = straightforward_images(reference);
         const ResultImages got = make_result_images(fast);
         EXPECT_TRUE(same_bytes(got.binary_mask, want.binary_mask));
         EXPECT_TRUE(same_bytes(got.segmented, want.segmented));

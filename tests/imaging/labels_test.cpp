@@ -1,4 +1,5 @@
 // The grey copy of a picture and the seed scan of the label layer.
+#include "console_capture.h"
 #include <imaging/labels.h>
 
 #include <segmentation/segmenter.h>
@@ -28,11 +29,11 @@ QImage grey_picture(int width, int height, int level)
 std::string scan_printing(const LabelLayer &labels, const QImage &picture, Segmenter &segmenter,
                           bool use_bbox, LabelScan *scan = nullptr)
 {
-    testing::internal::CaptureStdout();
+    return console_text_of([&] {
     const LabelScan result = scan_seeds(labels, picture, segmenter, use_bbox);
     if (scan != nullptr)
         *scan = result;
-    return testing::internal::GetCapturedStdout();
+    });
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // Building the grid graph: seed capacities, arc pairs of the region, the gradient pass and its
 // maxima, the console lines of a compute, and the refusal when a class has too few seeds.
+#include "console_capture.h"
 #include "segmentation/segmenter.h"
 
 #include "flowgraph/flow_graph.h"
-#include "segmentation/console_output.h"
+#include "flowgraph/console.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -48,12 +49,12 @@ std::vector<std::pair<int, int>> pairs_of(const FlowGraph &graph)
 // Builds without solving, so that the residuals are still the capacities.
 void build_unsolved(Segmenter &seg)
 {
-    testing::internal::CaptureStdout();
+    console_text_of([&] {
     seg.create_graph();
     seg.set_seed_capacities();
     seg.compute_statistics();
     seg.build_graph();
-    testing::internal::GetCapturedStdout();
+    });
 }
 
 TEST(SeedCapacityTest, SourceForBackgroundSinkForObjectMergedPerNode)
@@ -81,14 +82,16 @@ TEST(GraphSizeTest, HintsCoverTheGridSoNothingGrows)
     Segmenter seg;
     two_half_image(seg, 30, 20);
     whole_region(seg);
-    testing::internal::CaptureStdout();
+    int reserved_nodes = 0;
+    int reserved_arcs = 0;
+    const std::string out = console_text_of([&] {
     seg.create_graph();
-    const int reserved_nodes = seg.graph->reserved_nodes();
-    const int reserved_arcs = seg.graph->reserved_arcs();
+    reserved_nodes = seg.graph->reserved_nodes();
+    reserved_arcs = seg.graph->reserved_arcs();
     seg.set_seed_capacities();
     seg.compute_statistics();
     seg.build_graph();
-    const std::string out = testing::internal::GetCapturedStdout();
+    });
     EXPECT_EQ(reserved_nodes, 600);
     EXPECT_EQ(reserved_arcs, 2 * 3 * 600);
     EXPECT_EQ(seg.graph->reserved_nodes(), reserved_nodes);

@@ -1,4 +1,5 @@
 // The seed statistics, their console lines, the likelihood ratio and the edge weight.
+#include "console_capture.h"
 #include "segmentation/segmenter.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +22,9 @@ std::string statistics_of(Segmenter &seg, const std::vector<double> &background,
         seg.add_background_seed(0, level);
     for (double level : object)
         seg.add_object_seed(0, level);
-    testing::internal::CaptureStdout();
+    return console_text_of([&] {
     seg.compute_statistics();
-    return testing::internal::GetCapturedStdout();
+    });
 }
 
 TEST(SeedStatisticsTest, ThreeSpreadValues)
