@@ -102,7 +102,7 @@ Window::Window()
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
     background_button->setCheckable(true);
-    // The slot names are fixed and crossed: forgrdmode_event serves Background, backgrdmode_event Object.
+    // Fixed slot names, crossed: forgrdmode_event serves Background, backgrdmode_event Object.
     connect(background_button, &QPushButton::clicked, this, &Window::forgrdmode_event);
     object_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));

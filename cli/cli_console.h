@@ -1,6 +1,6 @@
 // The one place where vellacut-cli writes its own lines: errors and progress on standard error,
-// batch blocks and the summary on the console (standard output unless redirected). The segmentation lines themselves come from
-// the imaging and engine consoles, as in the window.
+// batch blocks and the summary on the console (standard output unless redirected), where the
+// segmentation lines of the engine and the seed scan go too, as in the window.
 #pragma once
 
 #include <QByteArray>

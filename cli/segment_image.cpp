@@ -1,8 +1,8 @@
 // The road of one image through the imaging layer and the engine, timed stage by stage.
 #include "segment_image.h"
 
-#include <flowgraph/flow_graph.h>
 #include <flowgraph/console.h>
+#include <flowgraph/flow_graph.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>

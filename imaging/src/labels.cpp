@@ -79,7 +79,7 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter)
 }
 
 LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
-                       bool use_bbox)
+                     bool use_bbox)
 {
     LabelScan scan;
     segmenter.clear_seeds();

@@ -1,100 +1,58 @@
 // The pixel loop that turns a solved engine into the seven result pictures.
 #include "imaging/result_images.h"
 
+#include <flowgraph/block_cache.h>
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
-#include <utility>
-#include <vector>
-
-#include <cmath>
 
 namespace {
+
+void free_block(void *start, std::size_t)
+{
+    std::free(start);
+}
 
 // Memory of result pictures, kept when a picture is released so that the next COMPUTE of a
 // picture of the same size writes into pages that are already resident instead of faulting in
 // (and zeroing) 21 bytes per pixel again. One COMPUTE's worth of pictures is kept.
-class PicturePool
+BlockCache &picture_memory()
 {
-public:
-    static PicturePool &instance()
-    {
-        static PicturePool pool;
-        return pool;
-    }
+    static BlockCache cache(7, free_block);
+    return cache;
+}
 
-    // A buffer of at least `bytes`, or null when there is no memory.
-    std::uint8_t *take(std::size_t bytes, std::size_t *capacity)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            std::size_t best = kept.size();
-            for (std::size_t n = 0; n < kept.size(); ++n) {
-                if (kept[n].second >= bytes
-                    && (best == kept.size() || kept[n].second < kept[best].second))
-                    best = n;
-            }
-            if (best != kept.size()) {
-                const auto block = kept[best];
-                kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(best));
-                *capacity = block.second;
-                return block.first;
-            }
-        }
-        *capacity = bytes;
-        return static_cast<std::uint8_t *>(std::malloc(bytes));
-    }
-
-    void give_back(std::uint8_t *block, std::size_t capacity)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        kept.emplace_back(block, capacity);
-        if (kept.size() > max_kept) {
-            // Drop the smallest: the large ones are the expensive ones to fault in again.
-            auto smallest =
-                std::min_element(kept.begin(), kept.end(),
-                                 [](const auto &a, const auto &b) { return a.second < b.second; });
-            std::free(smallest->first);
-            kept.erase(smallest);
-        }
-    }
-
-private:
-    static constexpr std::size_t max_kept = 7;
-    std::mutex mutex;
-    std::vector<std::pair<std::uint8_t *, std::size_t>> kept;
-};
-
-struct PooledBlock
+struct CachedBlock
 {
-    std::uint8_t *data;
+    void *data;
     std::size_t capacity;
 };
 
-void return_to_pool(void *info)
+void return_to_cache(void *info)
 {
-    auto *block = static_cast<PooledBlock *>(info);
-    PicturePool::instance().give_back(block->data, block->capacity);
+    auto *block = static_cast<CachedBlock *>(info);
+    picture_memory().keep(block->data, block->capacity);
     delete block;
 }
 
-// An RGB888 picture whose memory comes from the pool and goes back to it with the last copy of
-// the picture. Falls back to an ordinary picture when the pool has no memory to give.
-QImage pooled_rgb888(int width, int height)
+// An RGB888 picture whose memory comes from the cache and goes back to it with the last copy of
+// the picture. Falls back to an ordinary picture when there is no memory to give.
+QImage cached_rgb888(int width, int height)
 {
     const auto line = static_cast<std::size_t>((3 * width + 3) / 4 * 4);
     const std::size_t bytes = line * static_cast<std::size_t>(height);
     if (bytes == 0)
         return QImage(width, height, QImage::Format_RGB888);
-    std::size_t capacity = 0;
-    std::uint8_t *data = PicturePool::instance().take(bytes, &capacity);
+    std::size_t capacity = bytes;
+    void *data = picture_memory().take(bytes, &capacity);
+    if (data == nullptr)
+        data = std::malloc(bytes);
     if (data == nullptr)
         return QImage(width, height, QImage::Format_RGB888);
-    return QImage(data, width, height, static_cast<qsizetype>(line), QImage::Format_RGB888,
-                  return_to_pool, new PooledBlock {data, capacity});
+    return QImage(static_cast<uchar *>(data), width, height, static_cast<qsizetype>(line),
+                  QImage::Format_RGB888, return_to_cache, new CachedBlock {data, capacity});
 }
 
 // Rows per band of the fill: a band is read column by column (consecutive engine indices)
@@ -180,7 +138,7 @@ ResultImages make_result_images(const Segmenter &segmenter)
     QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
                            &out.prob,        &out.bg_segmented, &out.fg_segmented};
     for (QImage *image : all)
-        *image = pooled_rgb888(width, height);
+        *image = cached_rgb888(width, height);
     if (width == 0 || height == 0)
         return out;
     fill_from_kept_values(segmenter, out);

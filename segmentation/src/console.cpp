@@ -54,7 +54,7 @@ void too_few_object_seeds(int count)
 void too_few_seeds_of_both(int background_count, int object_count)
 {
     console_print("Too few Background and Object seeds: %d and %d (at least 2 of each needed)\n",
-                 background_count, object_count);
+                  background_count, object_count);
 }
 
 void error(const char *message)

@@ -2,7 +2,6 @@
 // mouse drags on a canvas, and small test pictures on disk.
 #pragma once
 
-#include "console_capture.h"
 #include "window.h"
 
 #include <canvas/gview.h>
@@ -16,6 +15,8 @@
 
 #include <string>
 #include <vector>
+
+#include "console_capture.h"
 
 // A Window whose open and save dialogs return prepared answers and whose warnings are recorded
 // instead of shown.
@@ -55,7 +56,5 @@ QString write_picture(const QImage &image, const QString &path);
 template<class Action>
 std::string printed_by(Action action)
 {
-    return console_text_of([&] {
-    action();
-    });
+    return console_text_of([&] { action(); });
 }

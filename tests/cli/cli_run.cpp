@@ -1,8 +1,8 @@
 // Running the program under test and computing the window's answer for comparison.
 #include "cli_run.h"
 
-#include <flowgraph/flow_graph.h>
 #include <flowgraph/console.h>
+#include <flowgraph/flow_graph.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>

@@ -2,8 +2,6 @@
 // values) against a straightforward one (pixel-by-pixel grey copy, seed scan and result pictures
 // written out here through the engine's queries, and the pixel-by-pixel oracle of the build), on
 // a corpus of generated pictures and strokes: the same lines and byte-identical pictures.
-#include "console_capture.h"
-#include "segmentation/pixel_by_pixel.h"
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
@@ -16,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "console_capture.h"
+#include "segmentation/pixel_by_pixel.h"
 
 namespace {
 

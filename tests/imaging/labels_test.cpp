@@ -1,5 +1,4 @@
 // The grey copy of a picture and the seed scan of the label layer.
-#include "console_capture.h"
 #include <imaging/labels.h>
 
 #include <segmentation/segmenter.h>
@@ -16,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "console_capture.h"
+
 namespace {
 
 QImage grey_picture(int width, int height, int level)
@@ -30,9 +31,9 @@ std::string scan_printing(const LabelLayer &labels, const QImage &picture, Segme
                           bool use_bbox, LabelScan *scan = nullptr)
 {
     return console_text_of([&] {
-    const LabelScan result = scan_seeds(labels, picture, segmenter, use_bbox);
-    if (scan != nullptr)
-        *scan = result;
+        const LabelScan result = scan_seeds(labels, picture, segmenter, use_bbox);
+        if (scan != nullptr)
+            *scan = result;
     });
 }
 

@@ -1,5 +1,4 @@
 // The scaled() byte rule and the seven result pictures of a solved engine.
-#include "console_capture.h"
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
@@ -11,6 +10,8 @@
 
 #include <cmath>
 #include <limits>
+
+#include "console_capture.h"
 
 TEST(Scaled, TruncatesAndKeepsTheLowEightBits)
 {
@@ -54,8 +55,8 @@ struct SolvedHalves
         }
         copy_grey_levels(picture, segmenter);
         console_text_of([&] {
-        scan_seeds(labels, picture, segmenter, false);
-        result = segmenter.compute();
+            scan_seeds(labels, picture, segmenter, false);
+            result = segmenter.compute();
         });
     }
 

@@ -2,8 +2,8 @@
 // seeds, the answer per pixel, and where the lines go.
 #include "segmentation/segmenter.h"
 
-#include "flowgraph/flow_graph.h"
 #include "flowgraph/console.h"
+#include "flowgraph/flow_graph.h"
 #include "pixel_by_pixel.h"
 #include "test_images.h"
 
@@ -119,7 +119,8 @@ TEST(ComputeTest, PrintedFlowIsTheSolvedFlow)
 
 // A negative base k makes k^-e a NaN for every fractional exponent. Such a weight must not reach
 // the graph as a NaN capacity: the solver would push a NaN along the connecting path forever.
-// The engine and the oracle both hand the graph 0 for it, so the compute ends and the seeds keep their sides.
+// The engine and the oracle both hand the graph 0 for it, so the compute ends and the seeds keep
+// their sides.
 TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
 {
     for (const bool engine : {false, true}) {

@@ -1,10 +1,8 @@
 // Building the grid graph: seed capacities, arc pairs of the region, the gradient pass and its
 // maxima, the console lines of a compute, and the refusal when a class has too few seeds.
-#include "console_capture.h"
 #include "segmentation/segmenter.h"
 
 #include "flowgraph/flow_graph.h"
-#include "flowgraph/console.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +15,8 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "console_capture.h"
 
 namespace {
 
@@ -50,10 +50,10 @@ std::vector<std::pair<int, int>> pairs_of(const FlowGraph &graph)
 void build_unsolved(Segmenter &seg)
 {
     console_text_of([&] {
-    seg.create_graph();
-    seg.set_seed_capacities();
-    seg.compute_statistics();
-    seg.build_graph();
+        seg.create_graph();
+        seg.set_seed_capacities();
+        seg.compute_statistics();
+        seg.build_graph();
     });
 }
 
@@ -85,12 +85,12 @@ TEST(GraphSizeTest, HintsCoverTheGridSoNothingGrows)
     int reserved_nodes = 0;
     int reserved_arcs = 0;
     const std::string out = console_text_of([&] {
-    seg.create_graph();
-    reserved_nodes = seg.graph->reserved_nodes();
-    reserved_arcs = seg.graph->reserved_arcs();
-    seg.set_seed_capacities();
-    seg.compute_statistics();
-    seg.build_graph();
+        seg.create_graph();
+        reserved_nodes = seg.graph->reserved_nodes();
+        reserved_arcs = seg.graph->reserved_arcs();
+        seg.set_seed_capacities();
+        seg.compute_statistics();
+        seg.build_graph();
     });
     EXPECT_EQ(reserved_nodes, 600);
     EXPECT_EQ(reserved_arcs, 2 * 3 * 600);

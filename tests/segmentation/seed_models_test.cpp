@@ -1,5 +1,4 @@
 // The seed statistics, their console lines, the likelihood ratio and the edge weight.
-#include "console_capture.h"
 #include "segmentation/segmenter.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,8 @@
 #include <cmath>
 #include <string>
 #include <vector>
+
+#include "console_capture.h"
 
 namespace {
 
@@ -22,9 +23,7 @@ std::string statistics_of(Segmenter &seg, const std::vector<double> &background,
         seg.add_background_seed(0, level);
     for (double level : object)
         seg.add_object_seed(0, level);
-    return console_text_of([&] {
-    seg.compute_statistics();
-    });
+    return console_text_of([&] { seg.compute_statistics(); });
 }
 
 TEST(SeedStatisticsTest, ThreeSpreadValues)

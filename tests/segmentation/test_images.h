@@ -1,7 +1,6 @@
 // Small synthetic images and helpers shared by the engine's tests.
 #pragma once
 
-#include "console_capture.h"
 #include "segmentation/segmenter.h"
 
 #include <cstdint>
@@ -9,6 +8,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "console_capture.h"
 
 namespace test_images {
 

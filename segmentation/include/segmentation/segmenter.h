@@ -21,7 +21,8 @@ struct StageTimes
 };
 
 // The edge weight k^-(l * v + g * (1 - v)) of a pixel with likelihood l and gradient ratio g: the
-// one place where a weight is formed, so that the build, the queries and the tests agree to the bit.
+// one place where a weight is formed, so that the build, the queries and the tests agree to the
+// bit.
 class EdgeWeight
 {
 public:
@@ -121,7 +122,10 @@ public:
     // negative for w >= 0; large where the pixel looks like the Background seeds.
     double likelihood(int index) const;
     // k^-(likelihood * v + gradient_ratio * (1 - v)). Requires a build (index < gradient.size()).
-    double edge_weight(int index) const { return mixed_weight(likelihood(index), gradient_ratio(index)); }
+    double edge_weight(int index) const
+    {
+        return mixed_weight(likelihood(index), gradient_ratio(index));
+    }
     // The weight of likelihood l and gradient ratio g under the current k and v.
     double mixed_weight(double l, double g) const { return EdgeWeight(k, v)(l, g); }
 
