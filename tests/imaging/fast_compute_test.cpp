@@ -76,32 +76,22 @@ void straightforward_labels(const LabelLayer &labels, const QImage &picture, Seg
 ResultImages straightforward_images(const Segmenter &seg)
 {
     ResultImages out;
-    QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
-                           &out.prob,        &out.bg_segmented, &out.fg_segmented};
-    for (QImage *image : all)
+    for (QImage *image : {&out.binary_mask, &out.segmented, &out.edge, &out.histo, &out.prob,
+                          &out.bg_segmented, &out.fg_segmented})
         *image = QImage(seg.width, seg.height, QImage::Format_RGB888);
-    const auto put = [](QImage &image, int x, int y, int r, int g, int b) {
-        uchar *pixel = image.scanLine(y) + 3 * x;
-        pixel[0] = static_cast<uchar>(r);
-        pixel[1] = static_cast<uchar>(g);
-        pixel[2] = static_cast<uchar>(b);
-    };
-    const auto put_grey = [&put](QImage &image, int x, int y, int v) { put(image, x, y, v, v, v); };
+    const auto grey = [](int v) { return qRgb(v, v, v); };
     for (int x = 0; x < seg.width; ++x) {
         for (int y = 0; y < seg.height; ++y) {
             const int i = x * seg.height + y;
             const int g = static_cast<int>(seg.get_pixel(i)) & 0xFF;
             const bool background = seg.is_background(i);
-            put_grey(out.binary_mask, x, y, background ? 0 : 255);
-            if (background)
-                put_grey(out.segmented, x, y, g);
-            else
-                put(out.segmented, x, y, 255, 0, 0);
-            put_grey(out.bg_segmented, x, y, background ? g : 0);
-            put_grey(out.fg_segmented, x, y, background ? 0 : g);
-            put_grey(out.edge, x, y, scaled(seg.gradient_ratio(i)));
-            put_grey(out.histo, x, y, scaled(seg.likelihood(i) / seg.likelihood_max));
-            put_grey(out.prob, x, y, scaled(seg.edge_weight(i) / seg.weight_max));
+            out.binary_mask.setPixel(x, y, grey(background ? 0 : 255));
+            out.segmented.setPixel(x, y, background ? grey(g) : qRgb(255, 0, 0));
+            out.bg_segmented.setPixel(x, y, grey(background ? g : 0));
+            out.fg_segmented.setPixel(x, y, grey(background ? 0 : g));
+            out.edge.setPixel(x, y, grey(scaled(seg.gradient_ratio(i))));
+            out.histo.setPixel(x, y, grey(scaled(seg.likelihood(i) / seg.likelihood_max)));
+            out.prob.setPixel(x, y, grey(scaled(seg.edge_weight(i) / seg.weight_max)));
         }
     }
     return out;

@@ -22,7 +22,7 @@ namespace {
 
 using namespace test_images;
 
-constexpr double maximum_start = -999999999.0;
+constexpr double maximum_start = Segmenter::maximum_start;
 
 // Two Background seeds in the first column and two Object seeds in the last, on an image whose
 // left half is dark and right half bright.

@@ -12,23 +12,20 @@
 
 namespace pixel_by_pixel {
 
-// Fills seg.gradient (border entries 0.0) and the three maxima over the interior of the whole
-// image, with strict comparisons, so that a value equal to the maximum, or a NaN, never replaces
-// it. The weight here uses the running gradient_max, which already includes this pixel's
-// gradient.
+// Fills seg.gradient (border entries 0.0) and the three maxima over the interior, with strict
+// comparisons; the weight uses the running gradient_max, which includes this pixel's gradient.
 inline void build_gradient(Segmenter &seg)
 {
     const int width = seg.width;
     const int height = seg.height;
-    seg.gradient.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0);
+    seg.gradient.assign(static_cast<std::size_t>(width * height), 0.0);
     console_print("Building Gradient data...\n");
     seg.gradient_max = Segmenter::maximum_start;
     seg.likelihood_max = Segmenter::maximum_start;
     seg.weight_max = Segmenter::maximum_start;
     for (int x = 1; x < width - 1; ++x) {
         for (int y = 1; y < height - 1; ++y) {
-            const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(height)
-                + static_cast<std::size_t>(y);
+            const auto i = static_cast<std::size_t>(x * height + y);
             const double g = seg.gradient_at(x, y);
             if (g > seg.gradient_max)
                 seg.gradient_max = g;
@@ -43,8 +40,8 @@ inline void build_gradient(Segmenter &seg)
     }
 }
 
-// One arc pair down and one right per region pixel, both directions carrying the pixel's edge
-// weight rounded to float, or 0 for a weight that is not a number.
+// One arc pair down and one right per region pixel, both ways the pixel's weight as a float (0
+// for a weight that is not a number).
 inline void build_edges(Segmenter &seg)
 {
     console_print("Building Edge Capacities...\n");
