@@ -110,8 +110,8 @@ double Segmenter::likelihood_of_level(double p) const
 }
 
 EdgeWeight::EdgeWeight(double k, double v)
-    : k_(k)
-    , v_(v)
+    : base(k)
+    , mix(v)
     , zero_from(k > 1.0 && std::isfinite(k) ? 1100.0 / std::log2(k)
                                             : std::numeric_limits<double>::infinity())
 {

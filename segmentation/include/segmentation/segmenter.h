@@ -28,14 +28,14 @@ class EdgeWeight
 public:
     EdgeWeight(double k, double v);
     // The exponent l * v + g * (1 - v); the weight falls as it grows when k > 1.
-    double exponent(double l, double g) const { return l * v_ + g * (1.0 - v_); }
+    double exponent(double l, double g) const { return l * mix + g * (1.0 - mix); }
     // k^-e.
-    double of_exponent(double e) const { return e > zero_from ? 0.0 : std::pow(k_, -e); }
+    double of_exponent(double e) const { return e > zero_from ? 0.0 : std::pow(base, -e); }
     double operator()(double l, double g) const { return of_exponent(exponent(l, g)); }
 
 private:
-    double k_;
-    double v_;
+    double base; // k
+    double mix; // v
     // Beyond this exponent k^-e lies below 2^-1100, far under half the smallest subnormal, so pow
     // can only return +0 and is not called.
     double zero_from;
