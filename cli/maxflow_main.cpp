@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
@@ -176,7 +177,7 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     if (options.help) {
-        std::fputs(USAGE, stdout);
+        console_write(USAGE);
         return 0;
     }
 
@@ -242,6 +243,6 @@ int main(int argc, char **argv)
         return EXIT_BAD_OUTPUT;
     }
 
-    std::printf("%s\n", flow_text(flow).c_str());
+    console_print("%s\n", flow_text(flow).c_str());
     return 0;
 }

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Segmenter segmenter;
     copy_grey_levels(picture.image, segmenter);
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes.image);
-    const LabelScan scan = build_labels(labels, picture.image, segmenter, data[0] % 2 == 0);
+    const LabelScan scan = scan_seeds(labels, picture.image, segmenter, data[0] % 2 == 0);
     if (!scan.valid)
         std::abort();
     if (static_cast<long long>(picture.image.width()) * picture.image.height() <= 64 * 64
