@@ -1,8 +1,7 @@
 // ChunkList: the changed-node list of tree-reusing solves.
 #include "flowgraph/chunk_list.h"
 
-#include <cstdlib>
-
+#include "chunk_memory.h"
 #include "fatal.h"
 
 ChunkList::ChunkList(int slots_per_chunk_, ErrorFn error_fn_)
@@ -13,11 +12,7 @@ ChunkList::ChunkList(int slots_per_chunk_, ErrorFn error_fn_)
 
 ChunkList::~ChunkList()
 {
-    while (first) {
-        Chunk *next_chunk = first->next_chunk;
-        std::free(first);
-        first = next_chunk;
-    }
+    free_chunks(first);
 }
 
 int *ChunkList::reserve(int n)
@@ -37,9 +32,7 @@ int *ChunkList::reserve(int n)
         return slots;
     }
     const auto slot_count = static_cast<std::size_t>(slots_per_chunk);
-    auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + slot_count * sizeof(int)));
-    if (!chunk)
-        flowgraph_fatal(error_fn, "Not enough memory!");
+    auto *chunk = allocate_chunk<Chunk, int>(slot_count, error_fn);
     chunk->next_free = chunk->first_slot();
     chunk->end = chunk->first_slot() + slots_per_chunk;
     chunk->next_chunk = nullptr;

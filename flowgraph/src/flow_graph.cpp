@@ -1,67 +1,13 @@
-// The flow graph store: construction, growth, nodes, arc pairs, terminal weights, the orphan
-// pool, and the error path.
+// The flow graph store: construction, growth, nodes, arc pairs and terminal weights.
 #include "flowgraph/flow_graph.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 
 #include "console.h"
 #include "fatal.h"
 #include "graph_memory.h"
 #include "link_pool.h"
-
-void flowgraph_fatal(ErrorFn error_fn, const char *message)
-{
-    if (error_fn)
-        error_fn(message);
-    std::fflush(stdout);
-    std::exit(1);
-}
-
-// ---- LinkPool ----
-
-LinkPool::LinkPool(int items_per_chunk_, ErrorFn error_fn_)
-    : items_per_chunk(items_per_chunk_)
-    , error_fn(error_fn_)
-{
-}
-
-LinkPool::~LinkPool()
-{
-    while (first_chunk) {
-        Chunk *next_chunk = first_chunk->next_chunk;
-        std::free(first_chunk);
-        first_chunk = next_chunk;
-    }
-}
-
-void LinkPool::add_chunk()
-{
-    const auto count = static_cast<std::size_t>(items_per_chunk);
-    auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + count * sizeof(OrphanLink)));
-    if (!chunk)
-        flowgraph_fatal(error_fn, "Not enough memory!");
-    // Free items in address order, so the first item of the chunk is handed out first.
-    OrphanLink *items = chunk->items();
-    for (std::size_t n = 0; n + 1 < count; ++n)
-        items[n].next = &items[n + 1];
-    items[count - 1].next = nullptr;
-    first_free = items;
-    chunk->next_chunk = first_chunk;
-    first_chunk = chunk;
-}
-
-int LinkPool::chunk_count() const
-{
-    int count = 0;
-    for (const Chunk *c = first_chunk; c; c = c->next_chunk)
-        ++count;
-    return count;
-}
-
-// ---- FlowGraph store ----
 
 namespace {
 
@@ -95,8 +41,6 @@ FlowGraph::FlowGraph(int node_hint, int arc_hint, ErrorFn error_fn_)
 
 FlowGraph::~FlowGraph()
 {
-    delete orphan_pool;
-    orphan_pool = nullptr;
     graph_memory::release(nodes, std::size_t {node_limit} * sizeof(Node));
     graph_memory::release(arcs, std::size_t {arc_limit} * sizeof(Arc));
 }
@@ -121,13 +65,12 @@ int FlowGraph::add_node()
     n.depth = 0;
     n.flags = 0;
     n.terminal_residual = 0.0f;
-    ++node_end;
-    return node_count++;
+    return static_cast<int>(node_end++);
 }
 
 int FlowGraph::add_nodes(int count)
 {
-    const int first = node_count;
+    const int first = static_cast<int>(node_end);
     if (count <= 0)
         return first;
     // Past the reservation, node by node, so that growth happens (and is announced) exactly
@@ -141,7 +84,6 @@ int FlowGraph::add_nodes(int count)
     const Node fresh {NO_ARC, PARENT_NONE, NO_NODE, NO_NODE, 0, 0, 0, 0.0f};
     std::fill(nodes + node_end, nodes + node_end + count, fresh);
     node_end += static_cast<std::uint32_t>(count);
-    node_count += count;
     return first;
 }
 
@@ -200,7 +142,7 @@ void FlowGraph::grow_nodes(int num)
     flowgraph_console::realloc_nodes();
     const std::size_t old_max = node_limit;
     std::size_t new_max = old_max + old_max / 2;
-    const std::size_t needed = static_cast<std::size_t>(node_count) + static_cast<std::size_t>(num);
+    const std::size_t needed = std::size_t {node_end} + static_cast<std::size_t>(num);
     if (new_max < needed)
         new_max = needed;
     if (new_max > MAX_NODES)
@@ -211,7 +153,6 @@ void FlowGraph::grow_nodes(int num)
         fatal("Not enough memory at realloc!");
     // Arcs refer to nodes by index, so nothing needs correcting after a move.
     nodes = moved;
-    node_end = static_cast<std::uint32_t>(node_count);
     node_limit = static_cast<std::uint32_t>(new_max);
 }
 
