@@ -26,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Splits one line into fields; false on an unterminated quote.
-bool split_fields(const QString &line, QStringList &fields)
+[[nodiscard]] bool split_fields(const QString &line, QStringList &fields)
 {
     qsizetype n = 0;
     const qsizetype size = line.size();

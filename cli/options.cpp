@@ -10,7 +10,7 @@ namespace {
 
 // Parses a whole argument as a finite number; QString::toDouble uses the C locale and accepts
 // exponents (1e3), and rejects trailing garbage ("0.4x").
-bool parse_number(const QString &text, double &value)
+[[nodiscard]] bool parse_number(const QString &text, double &value)
 {
     bool ok = false;
     const double parsed = text.trimmed().toDouble(&ok);
@@ -20,7 +20,7 @@ bool parse_number(const QString &text, double &value)
     return true;
 }
 
-bool parse_jobs(const QString &text, int &value)
+[[nodiscard]] bool parse_jobs(const QString &text, int &value)
 {
     bool ok = false;
     const int parsed = text.toInt(&ok);

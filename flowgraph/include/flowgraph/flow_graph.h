@@ -175,7 +175,7 @@ public:
 
     // Verifies the solver's invariants after maxflow(): tree links consistent, no residual arc
     // from the source tree to the sink tree, no queued node. Returns false at the first breach.
-    bool check_solved() const;
+    [[nodiscard]] bool check_solved() const;
 
 private:
     static float not_nan(float c) { return c == c ? c : 0.0f; }
