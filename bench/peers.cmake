@@ -11,7 +11,7 @@ add_library(peer_harness STATIC
 )
 target_include_directories(peer_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(peer_harness PUBLIC vellacut::segmentation vellacut::flowgraph
-    PRIVATE vellacut::warnings)
+    PRIVATE vellacut::warnings vellacut::fp_semantics)
 
 vellacut_benchmark(peer_benchmark peer_benchmark.cpp LIBS peer_harness)
 
@@ -55,7 +55,8 @@ endif()
 find_package(GTest QUIET)
 if(GTest_FOUND)
     add_executable(peer_harness_test peer_harness_test.cpp)
-    target_link_libraries(peer_harness_test PRIVATE peer_harness GTest::gtest vellacut::warnings)
+    target_link_libraries(peer_harness_test
+        PRIVATE peer_harness GTest::gtest vellacut::warnings vellacut::fp_semantics)
     if(VELLACUT_BUILD_TESTS)
         gtest_discover_tests(peer_harness_test)
     endif()
