@@ -36,16 +36,17 @@ else()
     message(STATUS "Peer benchmark: OpenCV GCGraph not found, left out")
 endif()
 
-# Boost's max-flow is header-only.
+# Boost's push-relabel max-flow is header-only.
 find_package(Boost 1.65 QUIET)
-if(Boost_FOUND AND EXISTS "${Boost_INCLUDE_DIRS}/boost/graph/boykov_kolmogorov_max_flow.hpp")
+if(Boost_FOUND AND EXISTS "${Boost_INCLUDE_DIRS}/boost/graph/push_relabel_max_flow.hpp")
     message(STATUS "Peer benchmark: Boost Graph found in ${Boost_INCLUDE_DIRS}")
-    target_sources(peer_harness PRIVATE peer_boost.cpp)
+    target_sources(peer_harness PRIVATE peer_boost_push_relabel.cpp)
     # GCC 12 reports a false maybe-uninitialized inside Boost's own edge iterator (a
     # boost::optional member); it is not in our code and cannot be fixed from here.
-    set_source_files_properties(peer_boost.cpp PROPERTIES COMPILE_OPTIONS -Wno-maybe-uninitialized)
+    set_source_files_properties(peer_boost_push_relabel.cpp
+        PROPERTIES COMPILE_OPTIONS -Wno-maybe-uninitialized)
     target_link_libraries(peer_harness PRIVATE Boost::headers)
-    target_compile_definitions(peer_harness PUBLIC VELLACUT_HAVE_BOOST_BK=1)
+    target_compile_definitions(peer_harness PUBLIC VELLACUT_HAVE_BOOST_GRAPH=1)
 else()
     message(STATUS "Peer benchmark: Boost Graph not found, left out")
 endif()
