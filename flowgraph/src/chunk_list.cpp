@@ -1,7 +1,8 @@
 // ChunkList: the changed-node list of tree-reusing solves.
 #include "flowgraph/chunk_list.h"
 
-#include "chunk_memory.h"
+#include <cstdlib>
+
 #include "fatal.h"
 
 ChunkList::ChunkList(int slots_per_chunk_, ErrorFn error_fn_)
@@ -12,7 +13,11 @@ ChunkList::ChunkList(int slots_per_chunk_, ErrorFn error_fn_)
 
 ChunkList::~ChunkList()
 {
-    free_chunks(first);
+    while (first) {
+        Chunk *next_chunk = first->next_chunk;
+        std::free(first);
+        first = next_chunk;
+    }
 }
 
 int *ChunkList::reserve(int n)
@@ -32,7 +37,9 @@ int *ChunkList::reserve(int n)
         return slots;
     }
     const auto slot_count = static_cast<std::size_t>(slots_per_chunk);
-    auto *chunk = allocate_chunk<Chunk, int>(slot_count, error_fn);
+    auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + slot_count * sizeof(int)));
+    if (!chunk)
+        flowgraph_fatal(error_fn, "Not enough memory!");
     chunk->next_free = chunk->first_slot();
     chunk->end = chunk->first_slot() + slots_per_chunk;
     chunk->next_chunk = nullptr;

@@ -1,7 +1,9 @@
 // LinkPool: the solver's orphan-list items.
 #include "link_pool.h"
 
-#include "chunk_memory.h"
+#include <cstdlib>
+
+#include "fatal.h"
 
 LinkPool::LinkPool(int items_per_chunk_, ErrorFn error_fn_)
     : items_per_chunk(items_per_chunk_)
@@ -11,13 +13,19 @@ LinkPool::LinkPool(int items_per_chunk_, ErrorFn error_fn_)
 
 LinkPool::~LinkPool()
 {
-    free_chunks(first_chunk);
+    while (first_chunk) {
+        Chunk *next_chunk = first_chunk->next_chunk;
+        std::free(first_chunk);
+        first_chunk = next_chunk;
+    }
 }
 
 void LinkPool::add_chunk()
 {
     const auto count = static_cast<std::size_t>(items_per_chunk);
-    auto *chunk = allocate_chunk<Chunk, OrphanLink>(count, error_fn);
+    auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + count * sizeof(OrphanLink)));
+    if (!chunk)
+        flowgraph_fatal(error_fn, "Not enough memory!");
     // Free items in address order, so the first item of the chunk is handed out first.
     OrphanLink *items = chunk->items();
     for (std::size_t n = 0; n + 1 < count; ++n)
@@ -26,12 +34,4 @@ void LinkPool::add_chunk()
     first_free = items;
     chunk->next_chunk = first_chunk;
     first_chunk = chunk;
-}
-
-int LinkPool::chunk_count() const
-{
-    int count = 0;
-    for (const Chunk *c = first_chunk; c; c = c->next_chunk)
-        ++count;
-    return count;
 }

@@ -39,8 +39,6 @@ public:
         first_free = item;
     }
 
-    int chunk_count() const;
-
 private:
     struct Chunk
     {

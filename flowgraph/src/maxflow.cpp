@@ -484,7 +484,6 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
 {
     // Residual of the direction in which flow would pass between i and the target of arc a.
     const auto toward_tree = [this](std::uint32_t a) { return outward_residual<!Sink>(a); };
-    const auto in_this_tree = [](const Node &n) { return in_tree<Sink>(n); };
 
     std::uint32_t best_arc = NO_ARC;
     std::int64_t best_distance = DEPTH_INFINITE;
@@ -493,7 +492,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
         if (toward_tree(a) == 0.0f)
             continue;
         const std::uint32_t j = arcs[a].target;
-        if (!in_this_tree(nodes[j]))
+        if (!in_tree<Sink>(nodes[j]))
             continue;
 
         // Does j still reach the terminal? Walk up until a node confirmed in this step, the
@@ -555,7 +554,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
     for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
         const std::uint32_t j = arcs[a].target;
         Node &nj = nodes[j];
-        if (!in_this_tree(nj))
+        if (!in_tree<Sink>(nj))
             continue;
         if (toward_tree(a) != 0.0f)
             activate(j);

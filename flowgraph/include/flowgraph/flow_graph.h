@@ -214,10 +214,7 @@ private:
     template<bool Sink>
     static void set_tree(Node &n)
     {
-        if (Sink)
-            n.flags |= IN_SINK_TREE;
-        else
-            n.flags &= ~IN_SINK_TREE;
+        n.flags = Sink ? n.flags | IN_SINK_TREE : n.flags & ~IN_SINK_TREE;
     }
     // Residual of the direction in which a tree grows along arc a: out of the tail for the source
     // tree, into it through the reverse arc for the sink tree.
