@@ -54,7 +54,7 @@ const std::vector<PeerLibrary> &peer_libraries()
         {"opencv", make_opencv_solver, false},
 #endif
 #ifdef VELLACUT_HAVE_BOOST_GRAPH
-        // Push-relabel is 10 to 40 times slower than search trees on these graphs at a quarter
+        // Push-relabel is 8 to 50 times slower than search trees on these graphs at a quarter
         // megapixel, and the gap grows with the size: the weights span many orders of magnitude,
         // and excess creeps through the tiny ones one relabel at a time. The bound keeps a whole
         // benchmark run within minutes.
