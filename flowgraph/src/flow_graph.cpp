@@ -13,6 +13,21 @@ namespace {
 
 constexpr int MIN_HINT = 16;
 
+// Moves the limit records to room for new_max; beyond max_records, or without memory, is fatal.
+template<typename Record>
+void reallocate_records(Record *&records, std::uint32_t &limit, std::size_t new_max,
+                        std::size_t max_records, ErrorFn error_fn)
+{
+    auto *moved = new_max > max_records
+        ? nullptr
+        : static_cast<Record *>(
+            graph_memory::reallocate(records, limit * sizeof(Record), new_max * sizeof(Record)));
+    if (!moved)
+        flowgraph_fatal(error_fn, "Not enough memory at realloc!");
+    records = moved;
+    limit = static_cast<std::uint32_t>(new_max);
+}
+
 } // namespace
 
 FlowGraph::FlowGraph(int node_hint, int arc_hint, ErrorFn error_fn_)
@@ -140,36 +155,16 @@ void FlowGraph::release_kept_memory()
 void FlowGraph::grow_nodes(int num)
 {
     flowgraph_console::realloc_nodes();
-    const std::size_t old_max = node_limit;
-    std::size_t new_max = old_max + old_max / 2;
+    const std::size_t grown = std::size_t {node_limit} + node_limit / 2;
     const std::size_t needed = std::size_t {node_end} + static_cast<std::size_t>(num);
-    if (new_max < needed)
-        new_max = needed;
-    if (new_max > MAX_NODES)
-        fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Node *>(
-        graph_memory::reallocate(nodes, old_max * sizeof(Node), new_max * sizeof(Node)));
-    if (!moved)
-        fatal("Not enough memory at realloc!");
     // Arcs refer to nodes by index, so nothing needs correcting after a move.
-    nodes = moved;
-    node_limit = static_cast<std::uint32_t>(new_max);
+    reallocate_records(nodes, node_limit, std::max(grown, needed), MAX_NODES, error_fn);
 }
 
 void FlowGraph::grow_arcs()
 {
     flowgraph_console::realloc_arcs();
-    const std::size_t old_max = arc_limit;
-    std::size_t new_max = old_max + old_max / 2;
+    const std::size_t grown = std::size_t {arc_limit} + arc_limit / 2;
     // An even number of slots keeps a pair from straddling the limit.
-    if (new_max % 2 == 1)
-        ++new_max;
-    if (new_max > MAX_ARCS)
-        fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Arc *>(
-        graph_memory::reallocate(arcs, old_max * sizeof(Arc), new_max * sizeof(Arc)));
-    if (!moved)
-        fatal("Not enough memory at realloc!");
-    arcs = moved;
-    arc_limit = static_cast<std::uint32_t>(new_max);
+    reallocate_records(arcs, arc_limit, grown + grown % 2, MAX_ARCS, error_fn);
 }

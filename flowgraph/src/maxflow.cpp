@@ -592,19 +592,11 @@ bool FlowGraph::check_solved() const
         }
         // A minimum cut leaves no residual arc from the source tree into the sink tree; and a free
         // node has no residual path from the source tree or into the sink tree.
-        if (!sink) {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                const Node &nj = nodes[arcs[a].target];
-                if (arcs[a].residual != 0.0f
-                    && (nj.parent_arc == PARENT_NONE || (nj.flags & IN_SINK_TREE)))
-                    return false;
-            }
-        } else {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                const Node &nj = nodes[arcs[a].target];
-                if (arcs[a ^ 1u].residual != 0.0f && nj.parent_arc == PARENT_NONE)
-                    return false;
-            }
+        for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+            const Node &nj = nodes[arcs[a].target];
+            const float outward = sink ? outward_residual<true>(a) : outward_residual<false>(a);
+            if (outward != 0.0f && (nj.parent_arc == PARENT_NONE || (!sink && in_tree<true>(nj))))
+                return false;
         }
     }
     return true;
