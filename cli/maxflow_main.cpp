@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exit_codes.h"
+#include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
@@ -126,7 +127,7 @@ int main(int argc, char **argv)
         return exit_code::bad_input;
     }
     if (options.help) {
-        std::fputs(USAGE, stdout);
+        console_write(USAGE);
         return exit_code::done;
     }
 
@@ -167,6 +168,6 @@ int main(int argc, char **argv)
     char text[64];
     const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
     *end = '\0';
-    std::printf("%s\n", text);
+    console_print("%s\n", text);
     return exit_code::done;
 }

@@ -3,8 +3,8 @@
 
 #include "exit_codes.h"
 
+#include <flowgraph/console.h>
 #include <flowgraph/flow_graph.h>
-#include <imaging/console.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
@@ -174,7 +174,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.w = job.options.w;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
-    const LabelScan scan = build_labels(labels, image, segmenter, job.options.use_bbox);
+    const LabelScan scan = scan_seeds(labels, image, segmenter, job.options.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;

@@ -1,10 +1,11 @@
 // The flow graph store: construction, growth, nodes, arc pairs and terminal weights.
 #include "flowgraph/flow_graph.h"
 
+#include "flowgraph/console.h"
+
 #include <algorithm>
 #include <new>
 
-#include "console.h"
 #include "fatal.h"
 #include "graph_memory.h"
 #include "link_pool.h"
@@ -154,7 +155,7 @@ void FlowGraph::release_kept_memory()
 
 void FlowGraph::grow_nodes(int num)
 {
-    flowgraph_console::realloc_nodes();
+    console_write("realloc nodes!");
     const std::size_t grown = std::size_t {node_limit} + node_limit / 2;
     const std::size_t needed = std::size_t {node_end} + static_cast<std::size_t>(num);
     // Arcs refer to nodes by index, so nothing needs correcting after a move.
@@ -163,7 +164,7 @@ void FlowGraph::grow_nodes(int num)
 
 void FlowGraph::grow_arcs()
 {
-    flowgraph_console::realloc_arcs();
+    console_write("realloc arcs!");
     const std::size_t grown = std::size_t {arc_limit} + arc_limit / 2;
     // An even number of slots keeps a pair from straddling the limit.
     reallocate_records(arcs, arc_limit, grown + grown % 2, MAX_ARCS, error_fn);
