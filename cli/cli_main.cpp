@@ -2,6 +2,7 @@
 // command line or many from a list, and writes the pictures the window saves.
 #include "batch.h"
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "options.h"
 #include "segment_image.h"
 #include "stats_json.h"
@@ -16,27 +17,32 @@ namespace {
 
 // The statistics file is checked before any work, so that a typo in its folder does not turn up
 // only after a long batch.
-// It must not be one of the inputs or of the pictures written.
-QString check_stats_path(const Options &options)
+[[nodiscard]] QString check_stats_path(const QString &path)
 {
-    const QString &path = options.stats_json;
     const QFileInfo info(path);
     if (info.isDir())
         return QStringLiteral("%1: is a directory, not a file").arg(path);
     if (!info.dir().exists())
         return QStringLiteral("%1: the folder %2 does not exist").arg(path, info.dir().path());
+    return {};
+}
+
+// The statistics file must not be one of the inputs or of the pictures written.
+[[nodiscard]] QString check_stats_clash(const Options &options)
+{
     const QStringList written = options.mode == Options::Mode::single
         ? output_paths(options.output_dir, options.image)
         : QStringList();
-    if (const QString problem = check_outputs_spare_inputs(written, {path}); !problem.isEmpty())
+    if (const QString problem = check_outputs_spare_inputs(written, {options.stats_json});
+        !problem.isEmpty())
         return problem;
     return check_outputs_spare_inputs(
-        {path},
+        {options.stats_json},
         {options.image, options.strokes,
          options.batch_list == QLatin1String("-") ? QString() : options.batch_list});
 }
 
-// Qt's image plugins report a corrupt file through warnings ("libpng error: ...") on top of the
+// Qt's image plugins report a corrupt file through warnings ("libpng warning: ...") on top of the
 // reader's own error, which we print as our one line. Only critical and fatal messages pass.
 void drop_library_warnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -46,20 +52,13 @@ void drop_library_warnings(QtMsgType type, const QMessageLogContext &, const QSt
 
 int run_single(const Options &options)
 {
-    ImageJob job;
-    job.image = options.image;
-    job.strokes = options.strokes;
-    job.output_dir = options.output_dir;
-    job.w = options.w;
-    job.v = options.v;
-    job.k = options.k;
-    job.use_bbox = options.use_bbox;
+    const ImageJob job {options.image, options.strokes, options};
     ImageReport report;
     try {
         report = segment_image(job);
     } catch (const std::bad_alloc &) {
         cli_console::error(QStringLiteral("%1: out of memory").arg(job.image));
-        return 1;
+        return exit_code::failed;
     }
     if (!report.ok()) {
         cli_console::error(report.error);
@@ -70,10 +69,10 @@ int run_single(const Options &options)
             write_stats_file(options.stats_json, QJsonArray {stats_entry(job, report)});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
-            return exit_could_not_write;
+            return exit_code::cannot_write;
         }
     }
-    return 0;
+    return exit_code::done;
 }
 
 } // namespace
@@ -90,16 +89,16 @@ int main(int argc, char *argv[])
     const ParsedOptions parsed = parse_command_line(arguments);
     if (!parsed.error.isEmpty()) {
         cli_console::error(parsed.error + QStringLiteral(" (see vellacut-cli --help)"));
-        return 2;
+        return exit_code::bad_input;
     }
     const Options &options = parsed.options;
     switch (options.mode) {
     case Options::Mode::help:
         cli_console::write_stdout(help_text().toLocal8Bit());
-        return 0;
+        return exit_code::done;
     case Options::Mode::version:
         cli_console::line(QStringLiteral("vellacut-cli " VELLACUT_VERSION));
-        return 0;
+        return exit_code::done;
     case Options::Mode::single:
     case Options::Mode::batch:
         break;
@@ -107,12 +106,16 @@ int main(int argc, char *argv[])
 
     if (const QString problem = check_output_dir(options.output_dir); !problem.isEmpty()) {
         cli_console::error(problem);
-        return 2;
+        return exit_code::cannot_write;
     }
     if (!options.stats_json.isEmpty()) {
-        if (const QString problem = check_stats_path(options); !problem.isEmpty()) {
+        if (const QString problem = check_stats_path(options.stats_json); !problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
+        }
+        if (const QString problem = check_stats_clash(options); !problem.isEmpty()) {
+            cli_console::error(problem);
+            return exit_code::bad_input;
         }
     }
     return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);

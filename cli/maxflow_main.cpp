@@ -13,17 +13,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "exit_codes.h"
 #include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
 namespace {
-
-// Exit statuses; 1 is what the flow graph itself uses when it gives up (out of memory).
-constexpr int EXIT_OUT_OF_MEMORY = 1;
-constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_BAD_OUTPUT = 3;
-constexpr int EXIT_USAGE = 4;
 
 constexpr const char *PROGRAM = "vellacut-maxflow";
 
@@ -41,9 +36,9 @@ const char *const USAGE =
     "Capacities and the flow are single-precision floats: beyond 2^24 they may be\n"
     "rounded (a warning says so), and a flow beyond the float range is refused.\n"
     "\n"
-    "Exit status: 0 solved, 1 out of memory building the graph, 2 unreadable or\n"
-    "malformed FILE (or one too large for memory, or a flow beyond the float\n"
-    "range), 3 OUT cannot be written (an old OUT is kept), 4 wrong usage.\n";
+    "Exit status: 0 solved, 1 out of memory building the graph, 2 wrong usage or\n"
+    "an unreadable or malformed FILE (or one too large for memory, or a flow\n"
+    "beyond the float range), 3 OUT cannot be written (an old OUT is kept).\n";
 
 struct Options
 {
@@ -55,7 +50,7 @@ struct Options
 };
 
 // Fills options from the arguments; on a usage error returns false with a reason.
-bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
+[[nodiscard]] bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
 {
     bool only_files = false;
     bool have_input = false;
@@ -100,7 +95,8 @@ void report_graph_error(const char *message)
 // Writes one id per line into a hidden file beside `path`, flushes it to disk and only then
 // renames it over `path`, so that a full disk leaves the old file (or none) rather than an empty
 // or cut-short one. Returns false with the system's reason when a step fails.
-bool write_ids(const std::string &path, const std::vector<int> &ids, std::string &reason)
+[[nodiscard]] bool write_ids(const std::string &path, const std::vector<int> &ids,
+                             std::string &reason)
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder =
@@ -174,17 +170,17 @@ int main(int argc, char **argv)
     std::string reason;
     if (!parse_arguments(argc, argv, options, reason)) {
         std::fprintf(stderr, "%s: %s (try --help)\n", PROGRAM, reason.c_str());
-        return EXIT_USAGE;
+        return exit_code::bad_input;
     }
     if (options.help) {
         console_write(USAGE);
-        return 0;
+        return exit_code::done;
     }
 
     if (options.cut && same_file(options.cut_output, options.input)) {
         std::fprintf(stderr, "%s: %s: is the input file; refusing to overwrite it\n", PROGRAM,
                      options.cut_output.c_str());
-        return EXIT_BAD_INPUT;
+        return exit_code::bad_input;
     }
     const auto read_start = std::chrono::steady_clock::now();
     const DimacsParseResult parsed = read_dimacs_file(options.input);
@@ -198,7 +194,7 @@ int main(int argc, char **argv)
         else
             std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, options.input.c_str(),
                          parsed.error.c_str());
-        return EXIT_BAD_INPUT;
+        return exit_code::bad_input;
     }
     const double read_seconds = seconds_since(read_start);
 
@@ -216,7 +212,7 @@ int main(int argc, char **argv)
     } catch (const std::bad_alloc &) {
         std::fprintf(stderr, "%s: out of memory building the graph of %s\n", PROGRAM,
                      options.input.c_str());
-        return EXIT_OUT_OF_MEMORY;
+        return exit_code::failed;
     }
     const double graph_seconds = seconds_since(build_start);
 
@@ -235,14 +231,14 @@ int main(int argc, char **argv)
                      "%s: %s: the maximum flow exceeds the single-precision range (about "
                      "3.4e38)\n",
                      PROGRAM, options.input.c_str());
-        return EXIT_BAD_INPUT;
+        return exit_code::bad_input;
     }
     if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
-        return EXIT_BAD_OUTPUT;
+        return exit_code::cannot_write;
     }
 
     console_print("%s\n", flow_text(flow).c_str());
-    return 0;
+    return exit_code::done;
 }

@@ -2,6 +2,7 @@
 #include "segment_image.h"
 
 #include "cli_console.h"
+#include "exit_codes.h"
 
 #include <flowgraph/console.h>
 #include <flowgraph/flow_graph.h>
@@ -28,21 +29,22 @@ double milliseconds_since(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-ImageReport failure_line(const QString &line, int exit_code = 2)
+// The report of an image that failed; `error` is the whole line, naming the file.
+ImageReport failure(int exit_code, const QString &error)
 {
     ImageReport report;
     report.exit_code = exit_code;
-    report.error = line;
+    report.error = error;
     return report;
 }
 
-ImageReport failure(const QString &file, const QString &problem)
+ImageReport bad_input(const QString &file, const QString &problem)
 {
-    return failure_line(QStringLiteral("%1: %2").arg(file, problem));
+    return failure(exit_code::bad_input, QStringLiteral("%1: %2").arg(file, problem));
 }
 
 // Reads one picture, or says why it cannot be read.
-QString load_picture(const QString &path, QImage &image)
+[[nodiscard]] QString load_picture(const QString &path, QImage &image)
 {
     LoadedImage loaded;
     {
@@ -66,8 +68,8 @@ QString too_few_seeds(const char *which, long long count)
 constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
 // Encodes the three pictures and puts them in place together.
-QString save_outputs(const QImage *const (&pictures)[3], const QString &dir,
-                     const QStringList &names)
+[[nodiscard]] QString save_outputs(const QImage *const (&pictures)[3], const QString &dir,
+                                   const QStringList &names)
 {
     QList<OutputFile> files;
     for (int n = 0; n < 3; ++n) {
@@ -129,12 +131,12 @@ QString check_output_dir(const QString &dir)
 
 ImageReport segment_image(const ImageJob &job)
 {
-    if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty())
-        return failure_line(problem);
-    if (const QString problem = check_outputs_spare_inputs(output_paths(job.output_dir, job.image),
-                                                           {job.image, job.strokes});
+    if (const QString problem = check_output_dir(job.options.output_dir); !problem.isEmpty())
+        return failure(exit_code::cannot_write, problem);
+    if (const QString problem = check_outputs_spare_inputs(
+            output_paths(job.options.output_dir, job.image), {job.image, job.strokes});
         !problem.isEmpty())
-        return failure_line(problem);
+        return failure(exit_code::bad_input, problem);
 
     Segmenter segmenter;
     ImageTimes times;
@@ -143,31 +145,31 @@ ImageReport segment_image(const ImageJob &job)
     auto start = Clock::now();
     QImage image;
     if (const QString problem = load_picture(job.image, image); !problem.isEmpty())
-        return failure(job.image, problem);
+        return bad_input(job.image, problem);
     console_print("WxH: %d, %d\n", image.width(), image.height());
     copy_grey_levels(image, segmenter);
     QImage strokes;
     if (const QString problem = load_picture(job.strokes, strokes); !problem.isEmpty())
-        return failure(job.strokes, problem);
+        return bad_input(job.strokes, problem);
     if (strokes.size() != image.size()) {
-        return failure(job.strokes,
-                       QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
-                           .arg(strokes.width())
-                           .arg(strokes.height())
-                           .arg(job.image)
-                           .arg(image.width())
-                           .arg(image.height()));
+        return bad_input(job.strokes,
+                         QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
+                             .arg(strokes.width())
+                             .arg(strokes.height())
+                             .arg(job.image)
+                             .arg(image.width())
+                             .arg(image.height()));
     }
     times.load = milliseconds_since(start);
 
     // Seeds: the parameters first, in the window's order, then the seed scan.
     start = Clock::now();
-    segmenter.k = job.k;
-    segmenter.v = job.v;
-    segmenter.w = job.w;
+    segmenter.k = job.options.k;
+    segmenter.v = job.options.v;
+    segmenter.w = job.options.w;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
-    const LabelScan scan = scan_seeds(labels, image, segmenter, job.use_bbox);
+    const LabelScan scan = scan_seeds(labels, image, segmenter, job.options.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;
@@ -187,15 +189,11 @@ ImageReport segment_image(const ImageJob &job)
         segmenter.delete_graph();
         // The engine refuses the Background class first when both are short.
         if (result == ComputeResult::too_few_background_seeds)
-            return failure(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
-        return failure(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
+            return bad_input(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
+        return bad_input(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
     }
     report.flow = static_cast<double>(segmenter.graph->flow_value());
-    times.graph = segmenter.last_times.graph;
-    times.statistics = segmenter.last_times.statistics;
-    times.gradient = segmenter.last_times.gradient;
-    times.edges = segmenter.last_times.edges;
-    times.solve = segmenter.last_times.solve;
+    times.engine = segmenter.last_times;
 
     start = Clock::now();
     console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
@@ -208,10 +206,11 @@ ImageReport segment_image(const ImageJob &job)
     start = Clock::now();
     const QImage *const pictures[3] = {&images.binary_mask, &images.fg_segmented,
                                        &images.bg_segmented};
-    if (const QString problem = save_outputs(pictures, job.output_dir, output_names(job.image));
+    if (const QString problem =
+            save_outputs(pictures, job.options.output_dir, output_names(job.image));
         !problem.isEmpty())
-        return failure_line(problem, exit_could_not_write);
-    report.outputs = output_paths(job.output_dir, job.image);
+        return failure(exit_code::cannot_write, problem);
+    report.outputs = output_paths(job.options.output_dir, job.image);
     times.save = milliseconds_since(start);
     report.times = times;
     return report;

@@ -48,7 +48,7 @@ struct DimacsParseResult
 // nodes, and exactly M lines `a U V CAP`. Ids run from 1 to N; a capacity is a non-negative
 // decimal number that is finite in single precision. Lines may end in LF or CR LF. Anything else
 // is reported with its line; nothing in the text can make the parser crash.
-DimacsParseResult parse_dimacs(std::string_view text);
+[[nodiscard]] DimacsParseResult parse_dimacs(std::string_view text);
 
 // Reads the file at path piece by piece and parses it, holding at most one line of text at a
 // time; a line longer than 1 MiB is an error. Refused with line 0: a file that cannot be opened
@@ -56,12 +56,12 @@ DimacsParseResult parse_dimacs(std::string_view text);
 // A problem line declaring more nodes and arcs than the machine's memory can hold is refused
 // before anything is allocated for them; running out of memory all the same is reported with
 // out_of_memory set.
-DimacsParseResult read_dimacs_file(const std::string &path);
+[[nodiscard]] DimacsParseResult read_dimacs_file(const std::string &path);
 
 // True when single precision may not hold the problem's numbers exactly: a capacity of 2^24 or
 // more, or capacities out of the source or into the sink that add up to that. Beyond 2^24 floats no
 // longer hold every integer, so sums of capacities, and with them the flow, may be rounded.
-bool dimacs_beyond_exact_floats(const DimacsProblem &problem);
+[[nodiscard]] bool dimacs_beyond_exact_floats(const DimacsProblem &problem);
 
 // One arc pair of the graph built from a problem: tail -> head with residual capacity and
 // head -> tail with residual reverse_capacity.

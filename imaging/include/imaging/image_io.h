@@ -22,7 +22,7 @@ struct LoadedImage
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
 // that says so. The error tells a missing file ("no such file"), a folder, a file that cannot
 // be opened (with the system's reason) and one that cannot be decoded apart.
-LoadedImage load_image(const QString &path);
+[[nodiscard]] LoadedImage load_image(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
 // files come from here alone, so that the two stay byte-identical.
