@@ -1,6 +1,7 @@
 // Nothing lost: a full disk, outputs that are inputs, and kills at random moments leave the
 // user's files whole, and each set of results is either complete or absent.
 #include "cli_run.h"
+#include "exit_codes.h"
 #include "pair_folder.h"
 #include "small_disk.h"
 #include "test_pictures.h"
@@ -49,14 +50,14 @@ TEST_F(IoSafety, AFullDiskKeepsTheOldResultsAndSaysWhy)
     small.fill();
 
     const CliRun results = run_cli({image, strokes, "-o", disk, "-k", "5"});
-    EXPECT_EQ(results.exit_code, 3);
+    EXPECT_EQ(results.exit_code, exit_code::cannot_write);
     ASSERT_EQ(results.err_lines().size(), 1) << results.err.toStdString();
     EXPECT_TRUE(results.err_lines().first().endsWith(": No space left on device"))
         << results.err.toStdString();
     EXPECT_EQ(result_bytes(disk), old_results);
 
     const CliRun statistics = run_cli({image, strokes, "-o", out, "--stats-json", stats});
-    EXPECT_EQ(statistics.exit_code, 3);
+    EXPECT_EQ(statistics.exit_code, exit_code::cannot_write);
     EXPECT_TRUE(statistics.err.contains("stats.json: cannot be written: No space left on device"))
         << statistics.err.toStdString();
     EXPECT_EQ(file_bytes(stats), old_stats);
@@ -95,7 +96,8 @@ TEST_F(IoSafety, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
     for (const QStringList &arguments : cases) {
         const CliRun run = run_cli(arguments);
         SCOPED_TRACE(arguments.join(' ').toStdString());
-        EXPECT_EQ(run.exit_code, arguments.size() == 4 && arguments.first() == "--batch" ? 1 : 2);
+        const bool only_the_pair = arguments.size() == 4 && arguments.first() == "--batch";
+        EXPECT_EQ(run.exit_code, only_the_pair ? exit_code::failed : exit_code::bad_input);
         EXPECT_TRUE(run.err.contains("is the same file as")) << run.err.toStdString();
         EXPECT_EQ(folder_entries(out), before);
     }
@@ -158,7 +160,7 @@ TEST_F(IoSafety, AWorkerOutOfMemorySaysSo)
     process.closeWriteChannel();
     ASSERT_TRUE(process.waitForFinished(60'000));
     const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.exitCode(), exit_code::failed);
     EXPECT_TRUE(err.contains("big.png: the engine gave up: Not enough memory"))
         << err.toStdString();
     EXPECT_FALSE(err.contains("no message")) << err.toStdString();
