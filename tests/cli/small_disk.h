@@ -1,16 +1,13 @@
-// A small tmpfs mounted on a folder for one test, to meet a full disk for real rather than
-// through a seam. Mounting needs root (CI runs as root); elsewhere mounted() is false and the
-// test skips.
+// A small tmpfs mounted on a folder for one test, to meet a full disk for real. Mounting needs
+// root (CI runs as root); elsewhere mounted() is false and the test skips.
 #pragma once
 
-#include <cerrno>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 class SmallDisk
 {
@@ -19,8 +16,8 @@ public:
         : path(folder)
     {
         ::mkdir(path.c_str(), 0755);
-        const std::string options = "size=" + std::to_string(kib) + "k";
-        is_mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        const std::string size = "size=" + std::to_string(kib) + "k";
+        is_mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, size.c_str()) == 0;
     }
     SmallDisk(const SmallDisk &) = delete;
     SmallDisk &operator=(const SmallDisk &) = delete;
@@ -29,7 +26,6 @@ public:
         if (is_mounted)
             ::umount2(path.c_str(), MNT_DETACH);
     }
-
     bool mounted() const { return is_mounted; }
 
     // Takes every free block with a filler file, so that the next write meets ENOSPC.
