@@ -288,19 +288,18 @@ void GView::mouseMoveEvent(QMouseEvent *event)
         return;
     }
     move_brush_outline(position, true);
+    if (draw_mode != -1 && pressed == 1) {
+        // Each move paints the segment from the previous position, so a stroke is one
+        // continuous line however fast the pointer went.
+        const QPointF from = stroke_last;
+        stroke_last = position;
+        if (segment_painter)
+            segment_painter(from, position, brush_width, draw_mode);
+        else
+            paint_into_pixmap(from, position, brush_width, draw_mode);
+    }
     if (pointer_moved)
         pointer_moved(position);
-    if (draw_mode == -1 || pressed == 0)
-        return;
-
-    // Each move paints the segment from the previous position, so a stroke is one continuous
-    // line however fast the pointer went.
-    const QPointF from = stroke_last;
-    stroke_last = position;
-    if (segment_painter)
-        segment_painter(from, position, brush_width, draw_mode);
-    else
-        paint_into_pixmap(from, position, brush_width, draw_mode);
 }
 
 void GView::resizeEvent(QResizeEvent *event)
