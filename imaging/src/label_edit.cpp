@@ -3,21 +3,60 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
-// The labels of `rect` row by row, or a single byte when they are all alike.
-std::vector<std::uint8_t> copy_tile(const LabelLayer &layer, const QRect &rect)
+// The labels of `rect` row by row, as runs when they are shorter.
+LabelEdit::Packed pack_tile(const LabelLayer &layer, const QRect &rect)
 {
-    std::vector<std::uint8_t> labels(static_cast<std::size_t>(rect.width())
-                                     * static_cast<std::size_t>(rect.height()));
-    std::uint8_t *out = labels.data();
-    for (int y = rect.top(); y <= rect.bottom(); ++y, out += rect.width())
-        std::memcpy(out, layer.row(y) + rect.left(), static_cast<std::size_t>(rect.width()));
-    if (std::all_of(labels.begin(), labels.end(), [&](std::uint8_t v) { return v == labels[0]; }))
-        labels.resize(1);
-    labels.shrink_to_fit();
-    return labels;
+    LabelEdit::Packed packed;
+    std::vector<std::uint8_t> &runs = packed.bytes;
+    const std::size_t plain =
+        static_cast<std::size_t>(rect.width()) * static_cast<std::size_t>(rect.height());
+    for (int y = rect.top(); y <= rect.bottom() && runs.size() < plain; ++y) {
+        const std::uint8_t *row = layer.row(y);
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            if (!runs.empty() && runs[runs.size() - 2] == row[x] && runs.back() < 255)
+                ++runs.back();
+            else
+                runs.insert(runs.end(), {row[x], std::uint8_t {1}});
+        }
+    }
+    packed.runs = runs.size() < plain;
+    if (!packed.runs) {
+        runs.resize(plain);
+        std::uint8_t *out = runs.data();
+        for (int y = rect.top(); y <= rect.bottom(); ++y, out += rect.width())
+            std::memcpy(out, layer.row(y) + rect.left(), static_cast<std::size_t>(rect.width()));
+    }
+    runs.shrink_to_fit();
+    return packed;
+}
+
+void unpack_tile(const LabelEdit::Packed &packed, const QRect &rect, LabelLayer &layer)
+{
+    const auto row_length = static_cast<std::size_t>(rect.width());
+    if (!packed.runs) {
+        const std::uint8_t *in = packed.bytes.data();
+        for (int y = rect.top(); y <= rect.bottom(); ++y, in += row_length)
+            std::memcpy(layer.row(y) + rect.left(), in, row_length);
+        return;
+    }
+    // Runs may cross row ends: walk the tile's pixels in row order.
+    std::size_t run = 0;
+    int left_in_run = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        std::uint8_t *out = layer.row(y) + rect.left();
+        for (std::size_t x = 0; x < row_length; ++x) {
+            if (left_in_run == 0) {
+                left_in_run = packed.bytes[run + 1];
+                run += 2;
+            }
+            out[x] = packed.bytes[run - 2];
+            --left_in_run;
+        }
+    }
 }
 
 } // namespace
@@ -34,7 +73,7 @@ std::size_t LabelEdit::bytes() const
 {
     std::size_t total = tiles.capacity() * sizeof(Tile);
     for (const Tile &tile : tiles)
-        total += tile.before.capacity() + tile.after.capacity();
+        total += tile.before.bytes.capacity() + tile.after.bytes.capacity();
     return total;
 }
 
@@ -42,20 +81,8 @@ void LabelEdit::restore(LabelLayer &layer, bool after) const
 {
     if (layer.width() != width || layer.height() != height)
         return;
-    for (const Tile &tile : tiles) {
-        const std::vector<std::uint8_t> &labels = after ? tile.after : tile.before;
-        const auto row_length = static_cast<std::size_t>(tile.rect.width());
-        const std::uint8_t *in = labels.data();
-        for (int y = tile.rect.top(); y <= tile.rect.bottom(); ++y) {
-            std::uint8_t *out = layer.row(y) + tile.rect.left();
-            if (labels.size() == 1) {
-                std::memset(out, labels[0], row_length);
-            } else {
-                std::memcpy(out, in, row_length);
-                in += row_length;
-            }
-        }
-    }
+    for (const Tile &tile : tiles)
+        unpack_tile(after ? tile.after : tile.before, tile.rect, layer);
 }
 
 LabelEditRecorder::LabelEditRecorder(const LabelLayer &recorded)
@@ -82,7 +109,7 @@ void LabelEditRecorder::touch(const QRect &region)
                 continue;
             index = static_cast<int>(edit.tiles.size());
             const QRect rect = QRect(tx * size, ty * size, size, size).intersected(layer->rect());
-            edit.tiles.push_back({rect, copy_tile(*layer, rect), {}});
+            edit.tiles.push_back({rect, pack_tile(*layer, rect), {}});
         }
 }
 
@@ -90,7 +117,7 @@ LabelEdit LabelEditRecorder::finish()
 {
     std::vector<LabelEdit::Tile> changed;
     for (LabelEdit::Tile &tile : edit.tiles) {
-        tile.after = copy_tile(*layer, tile.rect);
+        tile.after = pack_tile(*layer, tile.rect);
         if (tile.after != tile.before)
             changed.push_back(std::move(tile));
     }

@@ -11,13 +11,23 @@
 #include <vector>
 
 // The tiles of a label layer that one change altered, each with its labels before and after.
-// A tile whose labels are all alike is kept as one byte. Applying an edit to a layer of another
-// size than the one it was recorded on does nothing.
+// Strokes leave long runs of one label, so a tile is kept as runs (label, length) unless that
+// would take more room than its plain labels. Applying an edit to a layer of another size than
+// the one it was recorded on does nothing.
 class LabelEdit
 {
 public:
     // Side length of the square tiles, in pixels.
     static constexpr int tile_size = 64;
+
+    // The labels of one tile row by row: plain, or as (label, run length 1 to 255) pairs.
+    struct Packed
+    {
+        bool runs = false;
+        std::vector<std::uint8_t> bytes;
+
+        bool operator==(const Packed &) const = default;
+    };
 
     bool is_empty() const { return tiles.empty(); }
     // The smallest rectangle holding every changed tile.
@@ -35,8 +45,8 @@ private:
     struct Tile
     {
         QRect rect;
-        std::vector<std::uint8_t> before; // rect.width() * rect.height() labels, or one
-        std::vector<std::uint8_t> after;
+        Packed before;
+        Packed after;
     };
 
     void restore(LabelLayer &layer, bool after) const;
