@@ -12,12 +12,14 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class GView;
 class MarkLayer;
 class QAction;
 class QCheckBox;
+class QKeySequence;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -142,6 +144,8 @@ public slots:
 
 private:
     bool has_image() const { return !unpainted_image.isNull(); }
+    // A window-wide shortcut; single keys stay with a field that is being typed into.
+    void add_key(const QKeySequence &keys, std::function<void()> action);
 
     // Painting (window_paint.cpp).
     void setup_painting();

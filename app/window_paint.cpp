@@ -112,11 +112,6 @@ void Window::setup_painting()
     connect(eraser_button, &QPushButton::clicked, this,
             [this] { mode_button_clicked(eraser_button, erase_mode); });
 
-    // Single keys, which fields being typed into keep for themselves.
-    const auto add_key = [this](QKeySequence keys, std::function<void()> action) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, std::move(action));
-    };
     add_key(QKeySequence(Qt::Key_B), [this] { set_draw_mode(1); });
     add_key(QKeySequence(Qt::Key_F), [this] { set_draw_mode(2); });
     add_key(QKeySequence(Qt::Key_E), [this] { set_draw_mode(erase_mode); });
@@ -153,6 +148,12 @@ void Window::setup_painting()
     source_image->pointer_left = [this] { pointer_label->clear(); };
     pointer_label = new QLabel(this);
     statusBar()->addPermanentWidget(pointer_label);
+}
+
+void Window::add_key(const QKeySequence &keys, std::function<void()> action)
+{
+    auto *shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
 }
 
 void Window::mode_button_clicked(QPushButton *button, int mode)

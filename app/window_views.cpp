@@ -4,7 +4,7 @@
 
 #include <canvas/gview.h>
 
-#include <QShortcut>
+#include <QKeySequence>
 #include <QTabWidget>
 
 #include <functional>
@@ -12,8 +12,7 @@
 void Window::setup_views()
 {
     const auto add_zoom_key = [this](const QKeySequence &keys, std::function<void(GView &)> step) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, step] {
+        add_key(keys, [this, step] {
             if (GView *view = shown_view())
                 step(*view);
         });

@@ -333,28 +333,26 @@ void GView::wheelEvent(QWheelEvent *event)
 
 void GView::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Space) {
-        if (!event->isAutoRepeat()) {
-            space_held = true;
-            update_cursor();
-        }
-        event->accept();
-        return;
-    }
-    QGraphicsView::keyPressEvent(event);
+    if (!space_key(event, true))
+        QGraphicsView::keyPressEvent(event);
 }
 
 void GView::keyReleaseEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Space) {
-        if (!event->isAutoRepeat()) {
-            space_held = false;
-            update_cursor();
-        }
-        event->accept();
-        return;
+    if (!space_key(event, false))
+        QGraphicsView::keyReleaseEvent(event);
+}
+
+bool GView::space_key(QKeyEvent *event, bool down)
+{
+    if (event->key() != Qt::Key_Space)
+        return false;
+    if (!event->isAutoRepeat()) {
+        space_held = down;
+        update_cursor();
     }
-    QGraphicsView::keyReleaseEvent(event);
+    event->accept();
+    return true;
 }
 
 void GView::enterEvent(QEnterEvent *event)

@@ -117,6 +117,8 @@ private:
     QRect brush_outline_rect() const; // viewport pixels the outline covers
     void move_brush_outline(QPointF position, bool inside);
     void update_cursor();
+    // Space held down turns a left drag into panning; true when `event` was that key.
+    bool space_key(QKeyEvent *event, bool down);
 
     QPixmap placeholder;
     bool fitted = true; // refit on resize until the user zooms or pans
