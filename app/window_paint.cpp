@@ -133,7 +133,10 @@ void Window::setup_painting()
     });
     overlay_slider->setRange(0, 100);
     overlay_slider->setValue(50);
-    connect(overlay_slider, &QSlider::valueChanged, this, [this] { rebuild_cut_overlay(); });
+    connect(overlay_slider, &QSlider::valueChanged, this, [this](int percent) {
+        if (cut_overlay == CutOverlay::tint)
+            cut_marks->setOpacity(percent / 100.0);
+    });
 
     source_image->set_brush_outline(true);
     source_image->segment_painter = [this](QPointF from, QPointF to, int width, int mode) {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -232,6 +233,9 @@ TEST_F(Painting, TheCutOverlayIsDrawnApartAndNeverBecomesSeeds)
     for (const auto overlay : {Window::CutOverlay::tint, Window::CutOverlay::outline}) {
         key(Qt::Key_O);
         EXPECT_EQ(window.cut_overlay, overlay);
+        window.overlay_slider->setValue(30);
+        EXPECT_NEAR(window.cut_marks->opacity(), overlay == Window::CutOverlay::tint ? 0.3 : 1,
+                    1e-9);
         compute();
         EXPECT_EQ(std::tuple(window.segmenter.indices_bg, window.segmenter.indices_fg,
                              window.segmenter.histogram_bg, window.segmenter.histogram_fg),
