@@ -193,7 +193,13 @@ Window::Window()
     setAcceptDrops(true);
 }
 
-Window::~Window() = default;
+Window::~Window()
+{
+    // Children go after this class's part: their last signals (the undo stack emptying, the
+    // tabs losing their pages) must not reach it.
+    undo_stack->disconnect();
+    tabs->disconnect(this);
+}
 
 QString Window::ask_open_file_name()
 {

@@ -6,7 +6,6 @@
 #include <canvas/mark_layer.h>
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,7 +15,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUndoStack>
 
 namespace {
 
