@@ -33,6 +33,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -365,10 +366,18 @@ void Window::save()
     const Output outputs[] = {{"_mask.png", binarymask_image},
                               {"_object.png", fg_segmented_image},
                               {"_background.png", bg_segmented_image}};
+    // Encoded side by side on the cores by the same encoder as the command-line tool's files.
+    QImage images[3];
+    const QImage *pictures[3] = {};
+    for (std::size_t n = 0; n < 3; ++n) {
+        images[n] = outputs[n].view->pixmap->toImage();
+        pictures[n] = &images[n];
+    }
+    const std::vector<QByteArray> files = encode_pngs(pictures);
     QStringList failures;
-    for (const Output &output : outputs) {
-        const QString path = QDir(directory).filePath(base + QLatin1String(output.suffix));
-        const QString error = write_png(output.view->pixmap->toImage(), path);
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString path = QDir(directory).filePath(base + QLatin1String(outputs[n].suffix));
+        const QString error = write_png_bytes(files[n], path);
         if (error.isEmpty())
             continue;
         console_print("Could not write %s: %s\n", local_text(path).constData(),

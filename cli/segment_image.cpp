@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -83,11 +84,14 @@ QString save_outputs(const Output (&outputs)[3], const QString &dir, const QStri
             return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
                 .arg(final_path);
     }
-    for (const Output &output : outputs) {
-        const QString name = base + QLatin1String(output.suffix);
+    // The three pictures are encoded side by side on the cores, then written one by one.
+    const QImage *const images[3] = {outputs[0].image, outputs[1].image, outputs[2].image};
+    const std::vector<QByteArray> files = encode_pngs(images);
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString name = base + QLatin1String(outputs[n].suffix);
         const QString final_path = directory.filePath(name);
         const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
-        const QString error = write_png(*output.image, staged_path);
+        const QString error = write_png_bytes(files[n], staged_path);
         if (!error.isEmpty()) {
             for (const QString &path : staged)
                 QFile::remove(path);

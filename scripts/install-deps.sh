@@ -7,9 +7,9 @@ set -euo pipefail
 
 packages=(
     build-essential cmake make pkg-config
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
     clang-format
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
     xvfb xauth
 )
 if [[ "${1:-}" == "--bench" ]]; then

@@ -1,9 +1,7 @@
 // Loading pictures with a sane size bound, and atomic PNG writes.
 #include "imaging/image_io.h"
 
-#include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QSaveFile>
 
 namespace {
@@ -43,30 +41,21 @@ LoadedImage load_image(const QString &path)
     return result;
 }
 
-QByteArray encode_png(const QImage &image)
-{
-    QByteArray bytes;
-    if (image.isNull())
-        return bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        bytes.clear();
-    return bytes;
-}
-
 QString write_png(const QImage &image, const QString &path)
 {
     if (image.isNull())
         return QStringLiteral("there is no picture to write");
-    const QByteArray bytes = encode_png(image);
-    if (bytes.isEmpty())
+    return write_png_bytes(encode_png(image), path);
+}
+
+QString write_png_bytes(const QByteArray &png, const QString &path)
+{
+    if (png.isEmpty())
         return QStringLiteral("the picture cannot be encoded as PNG");
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
+    if (file.write(png) != png.size()) {
         const QString error = file.errorString();
         file.cancelWriting();
         return error;

@@ -1,6 +1,7 @@
 // Loading pictures (with the size bound) and atomic PNG writes.
 #include <imaging/image_io.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -151,4 +152,84 @@ TEST(ImageIo, LargePhotosAboveQtsDefaultLimitOpen)
     ASSERT_TRUE(loaded.ok()) << loaded.error.toStdString();
     EXPECT_EQ(loaded.image.size(), QSize(8200, 8200));
     EXPECT_EQ(loaded.image.pixel(8199, 8199) | 0xFF000000u, qRgb(90, 20, 200));
+}
+
+namespace {
+
+// Qt's own PNG writer at its default settings: the reference for colour type, depth and pixels.
+QByteArray qt_png(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
+}
+
+// A photo-like picture: smooth shading, a little noise, a dark block and a translucent corner.
+QImage photo_like(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    unsigned state = 12345;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            state = state * 1103515245u + 12345u;
+            const int noise = static_cast<int>((state >> 16) % 7);
+            const bool dark = x > width / 2 && y > height / 2;
+            const int r = dark ? 0 : (x * 200 / width + noise) % 256;
+            const int g = dark ? 0 : (y * 180 / height + noise) % 256;
+            image.setPixel(x, y, qRgba(r, g, (r + g) / 2, x < 4 && y < 4 ? 100 : 255));
+        }
+    return image;
+}
+
+} // namespace
+
+TEST(ImageIo, EncodedPngKeepsQtsColourTypeDepthAndPixels)
+{
+    const QImage photo = photo_like(97, 61);
+    const QImage::Format formats[] = {
+        QImage::Format_RGB888,      QImage::Format_RGB32,
+        QImage::Format_ARGB32,      QImage::Format_ARGB32_Premultiplied,
+        QImage::Format_RGBA8888,    QImage::Format_RGBX8888,
+        QImage::Format_BGR888,      QImage::Format_RGB16,
+        QImage::Format_Grayscale8,  QImage::Format_Indexed8,
+        QImage::Format_Mono,        QImage::Format_RGBA64,
+        QImage::Format_Grayscale16,
+    };
+    for (const QImage::Format format : formats) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        const QImage image = photo.convertToFormat(format);
+        const QByteArray ours = encode_png(image);
+        const QByteArray theirs = qt_png(image);
+        ASSERT_GT(ours.size(), 33);
+        // Bytes 24 and 25 of the file are the header's bit depth and colour type.
+        EXPECT_EQ(ours.mid(0, 26), theirs.mid(0, 26));
+        const QImage decoded = QImage::fromData(ours, "PNG");
+        const QImage reference = QImage::fromData(theirs, "PNG");
+        EXPECT_EQ(decoded.format(), reference.format());
+        EXPECT_EQ(decoded, reference);
+        EXPECT_LE(ours.size(), theirs.size() * 3 / 2);
+    }
+}
+
+TEST(ImageIo, SamePixelsGiveTheSameFileWhateverTheOpaqueFormat)
+{
+    const QImage photo = photo_like(50, 40).convertToFormat(QImage::Format_RGB888);
+    const QByteArray rgb888 = encode_png(photo);
+    EXPECT_EQ(encode_png(photo.convertToFormat(QImage::Format_RGB32)), rgb888);
+    EXPECT_EQ(encode_png(photo.convertToFormat(QImage::Format_RGBX8888)), rgb888);
+    EXPECT_TRUE(encode_png(QImage()).isEmpty());
+
+    // Side by side on the cores, each file is what encode_png gives alone.
+    const QImage grey = photo.convertToFormat(QImage::Format_Grayscale8);
+    const QImage empty;
+    const QImage *const images[] = {&photo, &grey, &empty, &photo};
+    const std::vector<QByteArray> files = encode_pngs(images);
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0], rgb888);
+    EXPECT_EQ(files[1], encode_png(grey));
+    EXPECT_TRUE(files[2].isEmpty());
+    EXPECT_EQ(files[3], rgb888);
 }
