@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -22,6 +23,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The result files' names after the image's base name, in the order mask, object, background.
+constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
 double milliseconds_since(Clock::time_point start)
 {
@@ -122,6 +126,31 @@ QString output_base_name(const QString &image_path)
     return QFileInfo(image_path).baseName();
 }
 
+QStringList output_paths(const QString &image_path, const QString &dir)
+{
+    const QDir directory(dir);
+    const QString base = output_base_name(image_path);
+    QStringList paths;
+    for (const char *suffix : output_suffixes)
+        paths << directory.filePath(base + QLatin1String(suffix));
+    return paths;
+}
+
+bool outputs_exist(const QString &image_path, const QString &dir)
+{
+    const QStringList paths = output_paths(image_path, dir);
+    return std::all_of(paths.cbegin(), paths.cend(), [](const QString &path) {
+        const QFileInfo info(path);
+        return info.isFile() && info.size() > 0;
+    });
+}
+
+QString skipped_line(const QString &image_path, const QString &dir)
+{
+    return QStringLiteral("Skipped %1: its results %2_mask.png, ... are already in %3")
+        .arg(image_path, output_base_name(image_path), dir);
+}
+
 QString check_output_dir(const QString &dir)
 {
     const QFileInfo info(dir);
@@ -213,9 +242,9 @@ ImageReport segment_image(const ImageJob &job)
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const Output outputs[3] = {{"_mask.png", &images.binary_mask},
-                               {"_object.png", &images.fg_segmented},
-                               {"_background.png", &images.bg_segmented}};
+    const Output outputs[3] = {{output_suffixes[0], &images.binary_mask},
+                               {output_suffixes[1], &images.fg_segmented},
+                               {output_suffixes[2], &images.bg_segmented}};
     if (const QString problem =
             save_outputs(outputs, job.output_dir, output_base_name(job.image), report.outputs);
         !problem.isEmpty()) {
