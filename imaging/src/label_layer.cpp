@@ -27,7 +27,9 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
     LabelLayer result(strokes.width(), strokes.height());
     if (strokes.isNull())
         return result;
-    const QImage argb = strokes.format() == QImage::Format_ARGB32
+    // Strokes without alpha read as RGB32, whose alpha byte is always 255: no copy needed.
+    const QImage argb =
+        strokes.format() == QImage::Format_ARGB32 || strokes.format() == QImage::Format_RGB32
         ? strokes
         : strokes.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < argb.height(); ++y) {
