@@ -32,10 +32,12 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
         strokes.format() == QImage::Format_ARGB32 || strokes.format() == QImage::Format_RGB32
         ? strokes
         : strokes.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
+    const int width = argb.width();
+    const int height = argb.height();
+    for (int y = 0; y < height; ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
         std::uint8_t *out = result.layer.scanLine(y);
-        for (int x = 0; x < argb.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             // A fully transparent pixel is no stroke, whatever colour it keeps underneath
             // (an erased stroke often keeps its red or green).
             if (qAlpha(row[x]) == 0)
