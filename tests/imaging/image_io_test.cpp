@@ -233,3 +233,83 @@ TEST(ImageIo, SamePixelsGiveTheSameFileWhateverTheOpaqueFormat)
     EXPECT_TRUE(files[2].isEmpty());
     EXPECT_EQ(files[3], rgb888);
 }
+
+namespace {
+
+// A PNG file of `image` (Grayscale8, RGB888 or RGBA8888) whose row y uses filter type y % 5,
+// filtered here by the textbook definitions, so that the reader meets every filter.
+QByteArray png_with_every_filter(const QImage &image, char colour, int bpp)
+{
+    const auto row_bytes = static_cast<qsizetype>(image.width() * bpp);
+    QByteArray raw;
+    QByteArray zeros(row_bytes, '\0');
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = image.constScanLine(y);
+        const auto *up = y == 0 ? reinterpret_cast<const uchar *>(zeros.constData())
+                                : image.constScanLine(y - 1);
+        const int filter = y % 5;
+        raw.append(static_cast<char>(filter));
+        for (qsizetype n = 0; n < row_bytes; ++n) {
+            const int a = n >= bpp ? row[n - bpp] : 0;
+            const int b = up[n];
+            const int c = n >= bpp ? up[n - bpp] : 0;
+            const int p = a + b - c;
+            const int paeth =
+                std::abs(p - a) <= std::abs(p - b) && std::abs(p - a) <= std::abs(p - c) ? a
+                : std::abs(p - b) <= std::abs(p - c)                                     ? b
+                                                                                         : c;
+            const int predictor[5] = {0, a, b, (a + b) / 2, paeth};
+            raw.append(static_cast<char>(row[n] - predictor[filter]));
+        }
+    }
+    QByteArray header("IHDR");
+    append_be32(header, static_cast<std::uint32_t>(image.width()));
+    append_be32(header, static_cast<std::uint32_t>(image.height()));
+    header.append(char(8)).append(colour).append(char(0)).append(char(0)).append(char(0));
+    QByteArray file("\x89PNG\r\n\x1a\n", 8);
+    append_chunk(file, header);
+    append_chunk(file, "IDAT" + qCompress(raw).mid(4)); // qCompress puts the size first
+    append_chunk(file, QByteArray("IEND"));
+    return file;
+}
+
+} // namespace
+
+TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage photo = photo_like(41, 23);
+    const QImage rgba = photo.convertToFormat(QImage::Format_RGBA8888);
+    const QImage rgb = photo.convertToFormat(QImage::Format_RGB888);
+    const QImage grey = photo.convertToFormat(QImage::Format_Grayscale8);
+    QByteArray damaged = qt_png(rgb);
+    damaged[damaged.size() - 30] = static_cast<char>(damaged.at(damaged.size() - 30) ^ 0x55);
+    QByteArray short_data = png_with_every_filter(rgb, 2, 3);
+    short_data.chop(12 + 5); // IEND and the stream's end go
+    append_chunk(short_data, QByteArray("IEND"));
+    const std::pair<const char *, QByteArray> files[] = {
+        {"filters-rgb", png_with_every_filter(rgb, 2, 3)},
+        {"filters-rgba", png_with_every_filter(rgba, 6, 4)},
+        {"filters-grey", png_with_every_filter(grey, 0, 1)},
+        {"qt-rgb", qt_png(rgb)},
+        {"qt-rgba", qt_png(photo)},
+        {"qt-grey", qt_png(grey)},
+        {"qt-palette", qt_png(photo.convertToFormat(QImage::Format_Indexed8))},
+        {"damaged", damaged},
+        {"short-data", short_data},
+    };
+    for (const auto &[name, bytes] : files) {
+        SCOPED_TRACE(name);
+        QFile file(dir.filePath(QString(name) + ".png"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        const QImage qt = QImageReader(file.fileName()).read();
+        const LoadedImage ours = load_image(file.fileName());
+        EXPECT_EQ(ours.ok(), !qt.isNull());
+        EXPECT_EQ(ours.image.format(), qt.format());
+        EXPECT_EQ(ours.image, qt);
+        EXPECT_EQ(ours.image.dotsPerMeterX(), qt.dotsPerMeterX());
+    }
+}
