@@ -5,6 +5,7 @@
 // ARGB32). Everything else (palettes, 16-bit channels, other bit depths, transparency chunks,
 // interlacing) and every fault is left to Qt's reader, which then decides and explains.
 #include "png_decode.h"
+#include "png_paeth.h"
 
 #include <libdeflate.h>
 
@@ -24,19 +25,6 @@ std::uint32_t be32(const uchar *p)
 bool type_is(const uchar *chunk, const char *type)
 {
     return std::memcmp(chunk + 4, type, 4) == 0;
-}
-
-// The predictor of the Paeth filter: of left, up and upper left, the one nearest to
-// left + up - upper left, ties in that order.
-inline int paeth(int left, int up, int upper_left)
-{
-    const int p = left + up - upper_left;
-    const int to_left = std::abs(p - left);
-    const int to_up = std::abs(p - up);
-    const int to_upper_left = std::abs(p - upper_left);
-    if (to_left <= to_up && to_left <= to_upper_left)
-        return left;
-    return to_up <= to_upper_left ? up : upper_left;
 }
 
 // Undoes the filter of one row in place. `previous` is the unfiltered row above (zeros for the
@@ -65,7 +53,8 @@ bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previo
         for (std::size_t n = 0; n < length; ++n) {
             const int left = n >= bpp ? row[n - bpp] : 0;
             const int upper_left = n >= bpp ? previous[n - bpp] : 0;
-            row[n] = static_cast<std::uint8_t>(row[n] + paeth(left, previous[n], upper_left));
+            row[n] =
+                static_cast<std::uint8_t>(row[n] + paeth_predictor(left, previous[n], upper_left));
         }
         return true;
     default:
