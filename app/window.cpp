@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -366,14 +367,16 @@ void Window::save()
     const Output outputs[] = {{"_mask.png", binarymask_image},
                               {"_object.png", fg_segmented_image},
                               {"_background.png", bg_segmented_image}};
-    // Encoded side by side on the cores by the same encoder as the command-line tool's files.
+    // Encoded side by side on the cores by the same encoder as the command-line tool's files,
+    // the mask (flat, quick) last.
     QImage images[3];
     const QImage *pictures[3] = {};
     for (std::size_t n = 0; n < 3; ++n) {
-        images[n] = outputs[n].view->pixmap->toImage();
+        images[n] = outputs[2 - n].view->pixmap->toImage();
         pictures[n] = &images[n];
     }
-    const std::vector<QByteArray> files = encode_pngs(pictures);
+    std::vector<QByteArray> files = encode_pngs(pictures);
+    std::reverse(files.begin(), files.end());
     QStringList failures;
     for (std::size_t n = 0; n < 3; ++n) {
         const QString path = QDir(directory).filePath(base + QLatin1String(outputs[n].suffix));

@@ -88,9 +88,11 @@ QString save_outputs(const Output (&outputs)[3], const QString &dir, const QStri
             return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
                 .arg(final_path);
     }
-    // The three pictures are encoded side by side on the cores, then written one by one.
-    const QImage *const images[3] = {outputs[0].image, outputs[1].image, outputs[2].image};
-    const std::vector<QByteArray> files = encode_pngs(images);
+    // The three pictures are encoded side by side on the cores, the mask (flat, quick) last,
+    // then written one by one.
+    const QImage *const images[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
+    std::vector<QByteArray> files = encode_pngs(images);
+    std::reverse(files.begin(), files.end());
     for (std::size_t n = 0; n < 3; ++n) {
         const QString name = base + QLatin1String(outputs[n].suffix);
         const QString final_path = directory.filePath(name);

@@ -22,28 +22,30 @@ LoadedImage load_image(const QString &path)
         result.error = QStringLiteral("no file name given");
         return result;
     }
-    QImageReader::setAllocationLimit(reader_allocation_limit_mib);
-    QImageReader reader(path);
-    const QSize size = reader.size();
-    if (size.isValid() && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
-        result.error = QStringLiteral("the picture is %1 x %2 pixels; at most %3 megapixels can "
-                                      "be opened")
-                           .arg(size.width())
-                           .arg(size.height())
-                           .arg(max_image_pixels / 1'000'000);
-        return result;
-    }
-    // Most photos and strokes pictures are plain PNG files, which the quick reader takes.
-    if (reader.format() == "png") {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            result.image = decode_png_quickly(file.readAll());
-    }
-    if (result.image.isNull())
-        result.image = reader.read();
+    // Most photos and strokes pictures are plain PNG files, which the quick reader takes without
+    // Qt's reader, whose first use also loads every image format plugin.
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
+        result.image = decode_png_quickly(file.readAll());
+    file.close();
     if (result.image.isNull()) {
-        result.error = reader.errorString();
-        return result;
+        QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+        QImageReader reader(path);
+        const QSize size = reader.size();
+        if (size.isValid()
+            && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
+            result.error = QStringLiteral("the picture is %1 x %2 pixels; at most %3 megapixels "
+                                          "can be opened")
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(max_image_pixels / 1'000'000);
+            return result;
+        }
+        result.image = reader.read();
+        if (result.image.isNull()) {
+            result.error = reader.errorString();
+            return result;
+        }
     }
     // The reader gives a file named "name@2x.png" a device pixel ratio of 2, which would show
     // and paint it at half its size. Pictures here are worked on pixel for pixel.

@@ -7,6 +7,8 @@
 #include "png_decode.h"
 #include "png_paeth.h"
 
+#include "imaging/image_io.h"
+
 #include <libdeflate.h>
 
 #include <cstdint>
@@ -122,7 +124,9 @@ QImage decode_png_quickly(const QByteArray &file)
         }
         at += 12 + length;
     }
-    if (!ended || width == 0 || height == 0 || width > 1u << 20 || height > 1u << 20)
+    // Pictures above the size bound go to Qt's reader too, which refuses them with a reason.
+    if (!ended || width == 0 || height == 0 || width > 1u << 30 || height > 1u << 30
+        || static_cast<long long>(width) * height > max_image_pixels)
         return {};
 
     const std::size_t bpp = colour == 0 ? 1 : colour == 2 ? 3 : 4;

@@ -33,7 +33,9 @@ LoadedImage load_image(const QString &path);
 [[nodiscard]] QByteArray encode_png(const QImage &image);
 
 // encode_png of every picture, several at a time on the machine's cores: result n belongs to
-// images[n]. The pointers must stay valid for the call.
+// images[n]. Pictures are started in the order given, so the run ends soonest with the slowest
+// to deflate (the most detail) first and flat ones such as masks last. The pointers must stay
+// valid for the call.
 [[nodiscard]] std::vector<QByteArray> encode_pngs(std::span<const QImage *const> images);
 
 // Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
