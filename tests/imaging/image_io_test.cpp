@@ -38,18 +38,26 @@ void append_chunk(QByteArray &file, const QByteArray &chunk)
     append_be32(file, crc32(chunk));
 }
 
-// A PNG file whose header claims width x height pixels but that holds no pixel data.
-QByteArray png_header(std::uint32_t width, std::uint32_t height)
+// A PNG file of width x height pixels, 8 bits per channel of colour type `colour`, with
+// `stream` as its image data.
+QByteArray png_file(std::uint32_t width, std::uint32_t height, char colour,
+                    const QByteArray &stream)
 {
     QByteArray header("IHDR");
     append_be32(header, width);
     append_be32(header, height);
-    header.append(char(8)).append(char(2)).append(char(0)).append(char(0)).append(char(0));
+    header.append(char(8)).append(colour).append(char(0)).append(char(0)).append(char(0));
     QByteArray file("\x89PNG\r\n\x1a\n", 8);
     append_chunk(file, header);
-    append_chunk(file, QByteArray("IDAT"));
+    append_chunk(file, "IDAT" + stream);
     append_chunk(file, QByteArray("IEND"));
     return file;
+}
+
+// A PNG file whose header claims width x height pixels but that holds no pixel data.
+QByteArray png_header(std::uint32_t width, std::uint32_t height)
+{
+    return png_file(width, height, 2, QByteArray());
 }
 
 } // namespace
@@ -262,15 +270,9 @@ QByteArray png_with_every_filter(const QImage &image, char colour, int bpp)
             raw.append(static_cast<char>(row[n] - predictor[filter]));
         }
     }
-    QByteArray header("IHDR");
-    append_be32(header, static_cast<std::uint32_t>(image.width()));
-    append_be32(header, static_cast<std::uint32_t>(image.height()));
-    header.append(char(8)).append(colour).append(char(0)).append(char(0)).append(char(0));
-    QByteArray file("\x89PNG\r\n\x1a\n", 8);
-    append_chunk(file, header);
-    append_chunk(file, "IDAT" + qCompress(raw).mid(4)); // qCompress puts the size first
-    append_chunk(file, QByteArray("IEND"));
-    return file;
+    // qCompress puts the size first.
+    return png_file(static_cast<std::uint32_t>(image.width()),
+                    static_cast<std::uint32_t>(image.height()), colour, qCompress(raw).mid(4));
 }
 
 } // namespace
