@@ -15,7 +15,8 @@
 
 namespace {
 
-// 16-bit channels whose low bytes matter for rounding: no value is a multiple of 257.
+// 16-bit channels spread over the whole range, most of them between two 8-bit levels, so that
+// the rounding matters.
 QImage sixteen_bit_picture(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGBX64);
