@@ -3,7 +3,7 @@
 #include "window.h"
 
 #include <canvas/gview.h>
-#include <imaging/console.h>
+#include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
@@ -104,6 +104,7 @@ Window::Window()
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
     background_button->setCheckable(true);
+    // Fixed slot names, crossed: forgrdmode_event serves Background, backgrdmode_event Object.
     connect(background_button, &QPushButton::clicked, this, &Window::forgrdmode_event);
     object_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));
@@ -311,7 +312,7 @@ void Window::build_labels()
         console_print("No image is open: there are no labels to build.\n");
         return;
     }
-    ::build_labels(labels, unpainted_image, segmenter, use_bbox);
+    scan_seeds(labels, unpainted_image, segmenter, use_bbox);
 }
 
 void Window::compute_event()
