@@ -11,7 +11,7 @@
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
-#include <segmentation/console_output.h>
+#include <flowgraph/console.h>
 #include <segmentation/segmenter.h>
 
 #include <QDir>
@@ -61,7 +61,7 @@ const Files &files()
         set_console_output(quiet);
         Segmenter segmenter;
         copy_grey_levels(made.photo, segmenter);
-        build_labels(LabelLayer::from_strokes_image(made.strokes), made.photo, segmenter, true);
+        scan_seeds(LabelLayer::from_strokes_image(made.strokes), made.photo, segmenter, true);
         if (segmenter.compute() != ComputeResult::done)
             std::abort();
         ResultImages results = make_result_images(segmenter);
