@@ -2,8 +2,8 @@
 // deflate is several times faster than Qt's writer at its default level: every row gets the
 // Paeth filter (worked out 8 bytes at a time; on photos, masks and cut-outs it compresses about
 // as well as the writer's per-row choice among all filters) and the deflate runs at its fastest
-// level. Formats whose layout Qt would write
-// in another colour type or depth are handed to Qt's writer unchanged.
+// level. Formats whose layout Qt would write in another colour type or depth (one bit, palettes,
+// 16-bit channels) are handed to Qt's writer unchanged.
 #include "imaging/image_io.h"
 
 #include "png_paeth.h"
@@ -182,7 +182,7 @@ void put_chunk(QByteArray &file, const char (&type)[5], const QByteArray &payloa
 }
 
 // Appends an image data chunk holding the zlib stream of `data`, deflated straight into the
-// file's buffer. False when no compressor can be had.
+// file's buffer. False when no compressor can be had or the stream does not fit one chunk.
 bool put_data_chunk(QByteArray &file, const QByteArray &data)
 {
     const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
@@ -196,7 +196,9 @@ bool put_data_chunk(QByteArray &file, const QByteArray &data)
     std::memcpy(file.data() + length_at + 4, "IDAT", 4);
     const std::size_t used = libdeflate_zlib_compress(compressor.get(), data.constData(), size,
                                                       file.data() + length_at + 8, bound);
-    if (used == 0)
+    // A chunk holds at most 2^31 - 1 bytes; pictures within the size bound on opened ones stay
+    // far below that.
+    if (used == 0 || used > 0x7fffffffu)
         return false;
     file.truncate(length_at + 8 + static_cast<qsizetype>(used));
     const auto type_and_data =
@@ -229,8 +231,6 @@ QByteArray encode_png(const QImage &image)
     if (layout.channels == 0)
         return encode_with_qt(image);
 
-    // A chunk holds at most 2^31 - 1 bytes; the size bound on opened pictures keeps even the
-    // raw rows of the largest one below that.
     QByteArray file("\x89PNG\r\n\x1a\n", 8);
     QByteArray header;
     put_be32(header, static_cast<std::uint32_t>(image.width()));
