@@ -6,6 +6,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Every pointer position of a stroke counts: merged motion events would straighten curves.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
     QApplication app(argc, argv);
     Window window;
     window.resize(800, 600);

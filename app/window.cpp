@@ -27,8 +27,9 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QShortcut>
+#include <QSlider>
 #include <QTabWidget>
+#include <QUndoStack>
 #include <QUrl>
 
 #include <algorithm>
@@ -93,13 +94,14 @@ QByteArray local_text(const QString &text)
 Window::Window()
 {
     setWindowTitle(tr("Vellacut"));
-    auto *brush_validator = new QDoubleValidator(1.0, 128.0, 4, this);
+    // The brush keys reach 500, so the field takes that much too.
+    auto *brush_validator = new QDoubleValidator(1.0, 500.0, 4, this);
 
     auto *central = new QWidget(this);
     auto *layout = new QBoxLayout(QBoxLayout::TopToBottom);
 
     StripGroup first_row(6, QString(), central);
-    StripGroup draw_mode_group(2, QStringLiteral("Draw Mode:"), first_row.box);
+    StripGroup draw_mode_group(3, QStringLiteral("Draw Mode:"), first_row.box);
     first_row.add(draw_mode_group.box);
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
@@ -110,11 +112,19 @@ Window::Window()
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));
     object_button->setCheckable(true);
     connect(object_button, &QPushButton::clicked, this, &Window::backgrdmode_event);
+    eraser_button =
+        draw_mode_group.add(new QPushButton(QStringLiteral("Eraser"), draw_mode_group.box));
     StripGroup brush_group(6, QStringLiteral("Brush Size:"), first_row.box);
     first_row.add(brush_group.box);
     brush_edit = brush_group.add(new QLineEdit(QStringLiteral("5.0"), brush_group.box));
     brush_edit->setValidator(brush_validator);
     connect(brush_edit, &QLineEdit::textChanged, this, &Window::brush_slot);
+    StripGroup overlay_group(2, QStringLiteral("Cut on Photo:"), first_row.box);
+    first_row.add(overlay_group.box);
+    overlay_button = overlay_group.add(new QPushButton(QStringLiteral("Off"), overlay_group.box));
+    overlay_button->setToolTip(tr("Show the last cut over the picture: off, tint or outline (O)"));
+    overlay_slider = overlay_group.add(new QSlider(Qt::Horizontal, overlay_group.box));
+    overlay_slider->setToolTip(tr("Opacity of the tint"));
 
     StripGroup second_row(8, QString(), central);
     StripGroup parameter_group(8, QStringLiteral("Algorithm Parameters:"), second_row.box);
@@ -174,27 +184,25 @@ Window::Window()
     connect(save_action, &QAction::triggered, this, &Window::save);
     QMenu *file_menu = menuBar()->addMenu(tr("&File"));
     file_menu->addAction(open_action);
+    setup_file_extras(file_menu);
     file_menu->addAction(save_action);
+    file_menu->addSeparator();
+    file_menu->addAction(quit_action);
 
     connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
-    source_image->disc_painted = [this](QPointF centre, int width, int mode) {
-        record_disc(centre, width, mode);
-    };
-
-    // Zoom on the shown view: Ctrl++ (also Ctrl+= where + needs Shift), Ctrl+-, Ctrl+0.
-    const auto add_zoom_key = [this](const QKeySequence &keys, void (GView::*step)()) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, step] { zoom_current(step); });
-    };
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Plus), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Equal), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Minus), &GView::gview_zoomout_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_0), &GView::gview_zoomreset_slot);
+    setup_painting();
+    setup_views();
 
     setAcceptDrops(true);
 }
 
-Window::~Window() = default;
+Window::~Window()
+{
+    // Children go after this class's part: their last signals (the undo stack emptying, the
+    // tabs losing their pages) must not reach it.
+    undo_stack->disconnect();
+    tabs->disconnect(this);
+}
 
 QString Window::ask_open_file_name()
 {
@@ -215,20 +223,12 @@ void Window::show_warning(const QString &text)
 
 void Window::forgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (background_button->isChecked()) {
-        source_image->draw_mode = 1;
-        object_button->setChecked(false);
-    }
+    mode_button_clicked(background_button, 1);
 }
 
 void Window::backgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (object_button->isChecked()) {
-        source_image->draw_mode = 2;
-        background_button->setChecked(false);
-    }
+    mode_button_clicked(object_button, 2);
 }
 
 void Window::brush_slot(QString text)
@@ -243,19 +243,6 @@ void Window::gview_addpoint_slot(int mode, int index, int value)
         segmenter.add_background_seed(index, grey);
     else
         segmenter.add_object_seed(index, grey);
-}
-
-void Window::record_disc(QPointF centre, int width, int mode)
-{
-    // Discs painted on the placeholder (no picture open) belong to no picture.
-    if (has_image() && source_image->pixmap == &source_pixmap)
-        labels.paint_disc(centre, width, mode);
-}
-
-void Window::zoom_current(void (GView::*step)())
-{
-    if (auto *view = qobject_cast<GView *>(tabs->currentWidget()))
-        (view->*step)();
 }
 
 void Window::open()
@@ -277,28 +264,31 @@ void Window::open_file(QString fn)
         show_warning(tr("Cannot open \"%1\":\n%2").arg(QDir::toNativeSeparators(fn), loaded.error));
         return;
     }
+    // The picture is good; only now may the current work go, and only if the user agrees.
+    if (!confirm_unsaved_work())
+        return;
     file_name = fn;
     unpainted_image = std::move(loaded.image);
-    source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
     tabs->setCurrentIndex(0);
-    source_image->set_pixmap(&source_pixmap);
+    reset_labels();
     console_print("WxH: %d, %d\n", unpainted_image.width(), unpainted_image.height());
     copy_grey_levels(unpainted_image, segmenter);
+    // The last cut belongs to the previous picture.
+    cut_mask = QImage();
+    has_results = false;
+    results_unsaved = false;
+    rebuild_cut_overlay();
+    remember_recent(fn);
     clear_event();
+    update_title();
 }
 
 void Window::clear_event()
 {
     tabs->setCurrentIndex(0);
     if (has_image()) {
-        // The strokes are replaced by the picture's own pixels, kept in memory since the open.
-        source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
-        source_image->set_pixmap(&source_pixmap);
-        if (labels.width() == unpainted_image.width()
-            && labels.height() == unpainted_image.height())
-            labels.clear();
-        else
-            labels = LabelLayer(unpainted_image.width(), unpainted_image.height());
+        // The strokes go as one step that undo brings back.
+        replace_labels(tr("Clear Labels"), LabelLayer(labels.width(), labels.height()));
     } else {
         source_image->show_placeholder();
     }
@@ -349,14 +339,24 @@ void Window::compute_event()
         views[n]->set_pixmap(&result_pixmaps[n]);
     }
     segmenter.delete_graph();
+    cut_mask = images.binary_mask;
+    has_results = true;
+    results_unsaved = true;
+    rebuild_cut_overlay();
+    update_title();
     tabs->setCurrentIndex(1);
 }
 
 void Window::save()
 {
+    save_results();
+}
+
+bool Window::save_results()
+{
     const QString directory = ask_save_directory();
     if (directory.isEmpty())
-        return;
+        return false;
     const QString base = QFileInfo(file_name).baseName();
     console_print("fileName: %s\n", base.toLocal8Bit().constData());
 
@@ -388,8 +388,15 @@ void Window::save()
                       error.toLocal8Bit().constData());
         failures << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
     }
-    if (!failures.isEmpty())
+    if (!failures.isEmpty()) {
         show_warning(tr("Could not write:\n%1").arg(failures.join(QLatin1Char('\n'))));
+        return false;
+    }
+    // The saved cut was made from these strokes, so they count as saved with it.
+    results_unsaved = false;
+    undo_stack->setClean();
+    update_title();
+    return true;
 }
 
 void Window::dragEnterEvent(QDragEnterEvent *event)

@@ -4,6 +4,7 @@
 #include "batch.h"
 
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "segment_image.h"
 #include "stats_json.h"
 
@@ -25,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Splits one line into fields; false on an unterminated quote.
-bool split_fields(const QString &line, QStringList &fields)
+[[nodiscard]] bool split_fields(const QString &line, QStringList &fields)
 {
     qsizetype n = 0;
     const qsizetype size = line.size();
@@ -95,7 +96,7 @@ public:
         if (workers_write_stats() && !stats_dir.isValid()) {
             cli_console::error(QStringLiteral("cannot create a temporary folder for the "
                                               "statistics of the workers"));
-            return 2;
+            return exit_code::cannot_write;
         }
         reject_clashing_names();
         started_at = Clock::now();
@@ -127,8 +128,10 @@ public:
                               .arg(skipped_part)
                               .arg(failures));
         if (!options.stats_json.isEmpty() && !write_stats())
-            return 1;
-        return failures == 0 && manifest_ok ? 0 : 1;
+            return exit_code::cannot_write;
+        if (!manifest_ok)
+            return exit_code::cannot_write;
+        return failures == 0 ? exit_code::done : exit_code::failed;
     }
 
 private:
@@ -320,7 +323,7 @@ private:
                                                 : error);
     }
 
-    bool write_stats()
+    [[nodiscard]] bool write_stats()
     {
         QJsonArray images;
         for (qsizetype n = 0; n < entries.size(); ++n)
@@ -408,7 +411,7 @@ int run_batch(const Options &options)
     BatchList list = read_batch_list(options.batch_list);
     if (!list.error.isEmpty()) {
         cli_console::error(list.error);
-        return 2;
+        return exit_code::bad_input;
     }
     BatchRun run(options, std::move(list.entries));
     return run.run();

@@ -2,6 +2,7 @@
 // command line or many from a list, and writes the pictures the window saves.
 #include "batch.h"
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "options.h"
 #include "segment_image.h"
 #include "stats_json.h"
@@ -14,7 +15,7 @@ namespace {
 
 // The statistics file and the manifest are checked before any work, so that a typo in their
 // folder does not turn up only after a long batch.
-QString check_stats_path(const QString &path)
+[[nodiscard]] QString check_stats_path(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -26,7 +27,7 @@ QString check_stats_path(const QString &path)
 
 // Appends `entry` to the manifest when one was asked for; false (with the error printed) when
 // it cannot be written.
-bool record_in_manifest(const Options &options, const QJsonObject &entry)
+[[nodiscard]] bool record_in_manifest(const Options &options, const QJsonObject &entry)
 {
     if (options.manifest.isEmpty())
         return true;
@@ -46,22 +47,16 @@ int run_single(const Options &options)
         cli_console::line(skipped_line(options.image, options.output_dir));
         const QJsonObject entry = skipped_entry(options.image, options.strokes,
                                                 output_paths(options.image, options.output_dir));
-        return record_in_manifest(options, entry) ? 0 : 2;
+        return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
     }
 
-    ImageJob job;
-    job.image = options.image;
-    job.strokes = options.strokes;
-    job.output_dir = options.output_dir;
-    job.w = options.w;
-    job.v = options.v;
-    job.k = options.k;
-    job.use_bbox = options.use_bbox;
+    const ImageJob job {options.image, options.strokes, options};
     const ImageReport report = segment_image(job);
     if (!report.ok()) {
         cli_console::error(report.error);
-        record_in_manifest(options,
-                           failed_entry(job.image, job.strokes, report.exit_code, report.error));
+        // The run fails for its own reason whether or not the manifest takes the line.
+        static_cast<void>(record_in_manifest(
+            options, failed_entry(job.image, job.strokes, report.exit_code, report.error)));
         return report.exit_code;
     }
     const QJsonObject entry = stats_entry(job, report);
@@ -69,10 +64,10 @@ int run_single(const Options &options)
         const QString problem = write_stats_file(options.stats_json, QJsonArray {entry});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
-    return record_in_manifest(options, entry) ? 0 : 2;
+    return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
 }
 
 } // namespace
@@ -88,16 +83,16 @@ int main(int argc, char *argv[])
     const ParsedOptions parsed = parse_command_line(arguments);
     if (!parsed.error.isEmpty()) {
         cli_console::error(parsed.error + QStringLiteral(" (see vellacut-cli --help)"));
-        return 2;
+        return exit_code::bad_input;
     }
     const Options &options = parsed.options;
     switch (options.mode) {
     case Options::Mode::help:
         cli_console::write_stdout(help_text().toLocal8Bit());
-        return 0;
+        return exit_code::done;
     case Options::Mode::version:
         cli_console::line(QStringLiteral("vellacut-cli " VELLACUT_VERSION));
-        return 0;
+        return exit_code::done;
     case Options::Mode::single:
     case Options::Mode::batch:
         break;
@@ -105,14 +100,14 @@ int main(int argc, char *argv[])
 
     if (const QString problem = check_output_dir(options.output_dir); !problem.isEmpty()) {
         cli_console::error(problem);
-        return 2;
+        return exit_code::cannot_write;
     }
     for (const QString &path : {options.stats_json, options.manifest}) {
         if (path.isEmpty())
             continue;
         if (const QString problem = check_stats_path(path); !problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
     return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);

@@ -30,6 +30,9 @@ public:
     int open_asks = 0;
     int save_asks = 0;
     QStringList warnings;
+    // Answers to the unsaved-work question, taken one per question; Discard when none is left.
+    std::vector<UnsavedAnswer> unsaved_answers;
+    int unsaved_asks = 0;
 
     // Calls one of the window's slots by name, with at most one QString argument.
     void call(const char *slot);
@@ -39,11 +42,15 @@ protected:
     QString ask_open_file_name() override;
     QString ask_save_directory() override;
     void show_warning(const QString &text) override;
+    UnsavedAnswer ask_unsaved_work(bool can_save) override;
 };
 
 // Left-button drag on the canvas: press at the first scene point, a move to each point, release.
 void drag(GView &view, const std::vector<QPointF> &scene_points,
           Qt::MouseButton button = Qt::LeftButton);
+
+// Sends one wheel notch (+1 up, -1 down) at scene point `at` with `modifiers`.
+void wheel(GView &view, QPointF at, int notch, Qt::KeyboardModifiers modifiers);
 
 // The test picture: `width` x `height`, left half dark and right half bright with some texture,
 // no pure red or green pixel, and a white pixel at (3, 3).

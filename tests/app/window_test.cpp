@@ -82,7 +82,8 @@ TEST(WindowStartUp, ControlsTextsAndInitialState)
         titles << group->title();
     titles.sort();
     EXPECT_EQ(titles,
-              (QStringList {"Actions:", "Algorithm Parameters:", "Brush Size:", "Draw Mode:"}));
+              (QStringList {"Actions:", "Algorithm Parameters:", "Brush Size:", "Cut on Photo:",
+                            "Draw Mode:"}));
     QStringList labels;
     for (const QLabel *label : window.findChildren<QLabel *>())
         labels << label->text();
@@ -115,12 +116,17 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
 {
     TestWindow window;
     const QList<QAction *> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 1);
+    ASSERT_EQ(menus.size(), 2);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(menus[1]->text(), QStringLiteral("&Edit"));
     const QList<QAction *> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 2);
+    ASSERT_EQ(entries.size(), 5);
     EXPECT_EQ(entries[0], window.open_action);
-    EXPECT_EQ(entries[1], window.save_action);
+    EXPECT_EQ(entries[1], window.recent_menu->menuAction());
+    EXPECT_EQ(entries[2], window.save_action);
+    EXPECT_TRUE(entries[3]->isSeparator());
+    EXPECT_EQ(entries[4], window.quit_action);
+    EXPECT_EQ(window.quit_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     EXPECT_EQ(window.open_action->text(), QStringLiteral("&Open file..."));
     EXPECT_EQ(window.save_action->text(), QStringLiteral("&Save files..."));
     EXPECT_EQ(window.open_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));

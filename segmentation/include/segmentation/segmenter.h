@@ -138,7 +138,7 @@ public:
     // Refuses (printing one line, building nothing, changing nothing) when a class has fewer
     // than two seeds. Otherwise builds a fresh graph for the current image, seeds, parameters and
     // region, solves it and prints the flow; the graph then stays until delete_graph().
-    ComputeResult compute();
+    [[nodiscard]] ComputeResult compute();
     // Replaces graph by a new one holding node_count nodes and no capacities.
     void create_graph();
     // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
