@@ -143,7 +143,8 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
         p[2] = b;
     };
     parallel_for(height, band_rows, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-        for (auto top = static_cast<int>(begin); top < static_cast<int>(end); top += band_rows) {
+        for (auto top = static_cast<int>(begin);
+             top < static_cast<int>(end) && !stop_requested(segmenter.control); top += band_rows) {
             const int bottom = std::min(top + band_rows, static_cast<int>(end));
             for (int x = 0; x < width; ++x) {
                 for (int y = top; y < bottom; ++y) {
@@ -202,7 +203,7 @@ ResultImages make_result_images(const Segmenter &segmenter)
     }
 
     // Pixel by pixel, through the engine's queries.
-    for (int x = 0; x < width; ++x) {
+    for (int x = 0; x < width && !stop_requested(segmenter.control); ++x) {
         for (int y = 0; y < height; ++y) {
             const int i = x * height + y;
             const auto g =
@@ -228,4 +229,14 @@ ResultImages make_result_images(const Segmenter &segmenter)
         }
     }
     return out;
+}
+
+void reserve_result_images(int width, int height)
+{
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 7; ++n) {
+        pictures.push_back(pooled_rgb888(width, height));
+        // Filling faults every page in; the pool keeps them once the pictures are dropped.
+        pictures.back().fill(0);
+    }
 }

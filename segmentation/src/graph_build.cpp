@@ -50,21 +50,61 @@ ComputeResult Segmenter::compute()
         return std::chrono::duration<double, std::milli>(to - from).count();
     };
     const auto t0 = clock::now();
+    enter_stage(ComputeStage::statistics);
     create_graph();
+    graph->set_control(control != nullptr ? &control->solve : nullptr);
     set_seed_capacities();
     const auto t1 = clock::now();
     compute_statistics();
     const auto t2 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::gradient);
     segmentation_console::building_graph();
     build_gradient();
     const auto t3 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::edges);
     build_edges();
     const auto t4 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::solve);
     const float flow = graph->maxflow(false, nullptr);
     const auto t5 = clock::now();
+    if (graph->interrupted() || stop_asked())
+        return cancel_build();
     segmentation_console::flow(flow);
     last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
     return ComputeResult::done;
+}
+
+ComputeResult Segmenter::cancel_build()
+{
+    graph.reset();
+    // Weights of a pass that stopped half-way describe no build.
+    weights.clear();
+    return ComputeResult::cancelled;
+}
+
+void Segmenter::warm_up()
+{
+    graph.reset();
+    const std::size_t pixels = static_cast<std::size_t>(node_count);
+    gradient.assign(pixels, 0.0);
+    if (stop_asked())
+        return;
+    // The kept weights' memory stays with the vector; emptied, they describe no build.
+    weights.assign(pixels, 0.0);
+    weights.clear();
+    if (stop_asked())
+        return;
+    // The graph a build makes, with its arrays touched as far as a grid uses them: one node per
+    // pixel and at most two arc pairs per pixel. Destroyed here, it leaves them for the next one.
+    FlowGraph warm(node_count, arc_pair_hint(node_count), report_error);
+    warm.prefault(node_count, 2 * static_cast<long long>(node_count),
+                  control != nullptr ? &control->solve : nullptr);
 }
 
 void Segmenter::create_graph()
@@ -111,7 +151,7 @@ void Segmenter::build_gradient()
     // or a NaN, never replaces it. The weight here uses the running gradient_max, which already
     // includes this pixel's gradient; while that maximum is still exactly 0 (a flat start of the
     // scan) the ratio is 0, as everywhere else, so these weights count too.
-    for (int x = 1; x < width - 1; ++x) {
+    for (int x = 1; x < width - 1 && !stop_asked(); ++x) {
         for (int y = 1; y < height - 1; ++y) {
             const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(height)
                 + static_cast<std::size_t>(y);
@@ -141,7 +181,7 @@ void Segmenter::build_edges()
 
     // Each pair carries the weight of the pixel it starts from, the same in both directions,
     // rounded to the graph's single precision (0 for a weight that is not a number).
-    for (int x = roi_x_begin; x < roi_x_end; ++x) {
+    for (int x = roi_x_begin; x < roi_x_end && !stop_asked(); ++x) {
         for (int y = roi_y_begin; y < roi_y_end; ++y) {
             const int i = x * height + y;
             const float c = edge_capacity(edge_weight(i));
