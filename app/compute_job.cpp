@@ -90,6 +90,8 @@ void ComputeJob::launch(std::optional<ComputeRequest> request)
 {
     control = std::make_shared<ComputeControl>();
     task_is_compute = request.has_value();
+    if (task_is_compute)
+        control->enter(ComputeStage::seeds);
     stop_asked = false;
     watcher = new QFutureWatcher<ComputeOutcome>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this] { task_ended(true); });

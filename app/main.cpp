@@ -25,8 +25,9 @@ int main(int argc, char *argv[])
         }
     }
     if (!strokes.isEmpty() && image.isEmpty()) {
-        std::fprintf(stderr, "vellacut: --strokes needs a picture to go with: vellacut IMAGE "
-                             "--strokes FILE\n");
+        std::fprintf(stderr,
+                     "vellacut: --strokes needs a picture to go with: vellacut IMAGE "
+                     "--strokes FILE\n");
         return 2;
     }
 

@@ -239,8 +239,8 @@ Window::~Window()
 void Window::build_compute_menu()
 {
     compute_action = new QAction(tr("&Compute"), this);
-    compute_action->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return),
-                                  QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    compute_action->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     compute_action->setStatusTip(tr("Segment the picture from the strokes"));
     connect(compute_action, &QAction::triggered, this, &Window::compute_event);
     cancel_action = new QAction(tr("C&ancel"), this);
@@ -281,8 +281,8 @@ QString Window::ask_save_directory()
 
 bool Window::ask_overwrite(const QStringList &names)
 {
-    const QString text = tr("These files exist already:\n%1\nReplace them?")
-                             .arg(names.join(QLatin1Char('\n')));
+    const QString text =
+        tr("These files exist already:\n%1\nReplace them?").arg(names.join(QLatin1Char('\n')));
     return QMessageBox::question(this, tr("Vellacut"), text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No)
         == QMessageBox::Yes;
@@ -297,9 +297,9 @@ QString Window::ask_strokes_file_to_open()
 
 QString Window::ask_strokes_file_to_save()
 {
-    const QString start = QDir(settings().value(save_directory_key).toString())
-                              .filePath(QFileInfo(file_name).baseName()
-                                        + QStringLiteral("_strokes.png"));
+    const QString start =
+        QDir(settings().value(save_directory_key).toString())
+            .filePath(QFileInfo(file_name).baseName() + QStringLiteral("_strokes.png"));
     return QFileDialog::getSaveFileName(this, tr("Save the strokes."), start,
                                         tr("Strokes (*.png)"));
 }
@@ -527,7 +527,8 @@ bool Window::eventFilter(QObject *watched, QEvent *event)
                 compute_job->cancel();
         } else {
             // After the view has taken the release, so that the stroke is complete.
-            QMetaObject::invokeMethod(this, [this] { live_compute(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { live_compute(); }, Qt::QueuedConnection);
         }
     }
     return QMainWindow::eventFilter(watched, event);

@@ -211,9 +211,9 @@ void FlowGraph::prefault(int count, long long arc_pair_count, const SolveControl
     };
     const std::size_t node_records = std::min<std::size_t>(
         static_cast<std::size_t>(count < 0 ? 0 : count), std::size_t {node_limit});
-    const std::size_t arc_records = std::min<std::size_t>(
-        2 * static_cast<std::size_t>(arc_pair_count < 0 ? 0 : arc_pair_count),
-        std::size_t {arc_limit});
+    const std::size_t arc_records =
+        std::min<std::size_t>(2 * static_cast<std::size_t>(arc_pair_count < 0 ? 0 : arc_pair_count),
+                              std::size_t {arc_limit});
     if (touch(nodes, node_records * sizeof(Node)))
         touch(arcs, arc_records * sizeof(Arc));
 }

@@ -75,6 +75,14 @@ public:
         }
     }
 
+    void trim()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto &block : kept)
+            std::free(block.first);
+        kept.clear();
+    }
+
 private:
     static constexpr std::size_t max_kept = 7;
     std::mutex mutex;
@@ -109,6 +117,8 @@ QImage pooled_rgb888(int width, int height)
     return QImage(data, width, height, static_cast<qsizetype>(line), QImage::Format_RGB888,
                   return_to_pool, new PooledBlock {data, capacity});
 }
+
+constexpr int result_dots_per_meter = 3780; // 96 dpi
 
 // Rows per band of the fast fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
@@ -193,8 +203,14 @@ ResultImages make_result_images(const Segmenter &segmenter)
     ResultImages out;
     QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
                            &out.prob,        &out.bg_segmented, &out.fg_segmented};
-    for (QImage *image : all)
+    for (QImage *image : all) {
         *image = pooled_rgb888(width, height);
+        // A new picture takes its resolution from the screen, or a default without one, and the
+        // PNG files carry it: a fixed 96 dpi keeps the window's files and the command-line
+        // tool's byte for byte the same.
+        image->setDotsPerMeterX(result_dots_per_meter);
+        image->setDotsPerMeterY(result_dots_per_meter);
+    }
     if (width == 0 || height == 0)
         return out;
     if (segmenter.has_kept_values()) {
@@ -239,4 +255,9 @@ void reserve_result_images(int width, int height)
         // Filling faults every page in; the pool keeps them once the pictures are dropped.
         pictures.back().fill(0);
     }
+}
+
+void release_result_image_memory()
+{
+    PicturePool::instance().trim();
 }

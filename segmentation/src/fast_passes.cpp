@@ -92,8 +92,8 @@ void Segmenter::build_gradient_fast()
     std::vector<std::pair<std::size_t, double>> steps;
     if (has_interior) {
         parallel_for(width - 2, min_columns, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-            for (auto x = static_cast<int>(begin) + 1; x < static_cast<int>(end) + 1 && !stop_asked();
-                 ++x) {
+            for (auto x = static_cast<int>(begin) + 1;
+                 x < static_cast<int>(end) + 1 && !stop_asked(); ++x) {
                 const std::size_t column = static_cast<std::size_t>(x) * h;
                 interior_gradients(grey.get() + column - h, grey.get() + column,
                                    grey.get() + column + h, height, gradient.data() + column);

@@ -90,7 +90,9 @@ ComputeResult Segmenter::cancel_build()
 
 void Segmenter::warm_up()
 {
-    graph.reset();
+    // A graph left from before would have to coexist with the warm one.
+    if (graph)
+        graph.reset();
     const std::size_t pixels = static_cast<std::size_t>(node_count);
     gradient.assign(pixels, 0.0);
     if (stop_asked())

@@ -448,8 +448,8 @@ TEST_F(WindowRoad, SaveIsDisabledUntilAComputeFinishesOnTheOpenPicture)
     window.open_answers << other;
     printed_by([this] { window.open_action->trigger(); });
     save_writes_nothing("another picture opened");
-    for (GView *view : {window.binarymask_image, window.segmented_image,
-                        window.fg_segmented_image, window.bg_segmented_image})
+    for (GView *view : {window.binarymask_image, window.segmented_image, window.fg_segmented_image,
+                        window.bg_segmented_image})
         EXPECT_EQ(view->pixmap->size(), QSize(128, 128));
     for (const QPixmap &pixmap : window.result_pixmaps)
         EXPECT_TRUE(pixmap.isNull());

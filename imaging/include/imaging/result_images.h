@@ -34,3 +34,5 @@ ResultImages make_result_images(const Segmenter &segmenter);
 // make_result_images of that size, so that the first one after a picture opens pays no page
 // faults.
 void reserve_result_images(int width, int height);
+// Returns the memory kept for result pictures to the system.
+void release_result_image_memory();
