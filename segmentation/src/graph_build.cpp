@@ -4,6 +4,7 @@
 #include "console.h"
 #include "flowgraph/flow_graph.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <climits>
@@ -52,6 +53,8 @@ ComputeResult Segmenter::compute()
     const auto t0 = clock::now();
     enter_stage(ComputeStage::statistics);
     create_graph();
+    if (stop_asked())
+        return cancel_build();
     graph->set_control(control != nullptr ? &control->solve : nullptr);
     set_seed_capacities();
     const auto t1 = clock::now();
@@ -114,7 +117,11 @@ void Segmenter::create_graph()
     // Release the old graph before the new one is allocated, so two never coexist.
     graph.reset();
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
-    graph->add_nodes(node_count);
+    // In slices, so that a stop is seen while the node array is first written (its pages may
+    // have to be faulted in); a stopped graph holds fewer nodes and is only fit to be dropped.
+    constexpr int slice = 1 << 18;
+    for (int added = 0; added < node_count && !stop_asked(); added += slice)
+        graph->add_nodes(std::min(slice, node_count - added));
 }
 
 void Segmenter::set_seed_capacities()

@@ -132,7 +132,8 @@ public:
     // the first compute() pays no page faults for it. Changes no result; stops early when control
     // asks. Releases any graph.
     void warm_up();
-    // Replaces graph by a new one holding node_count nodes and no capacities.
+    // Replaces graph by a new one holding node_count nodes and no capacities (fewer when control
+    // asked for a stop meanwhile).
     void create_graph();
     // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
     // list order. Requires create_graph().
