@@ -41,6 +41,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -439,7 +440,7 @@ void Window::compute_event()
 
 void Window::compute_finished(const ComputeOutcome &outcome)
 {
-    live_running = false;
+    const bool live = std::exchange(live_running, false);
     update_compute_controls();
     if (outcome.result != ComputeResult::done) {
         const bool background = outcome.result == ComputeResult::too_few_background_seeds;
@@ -466,7 +467,9 @@ void Window::compute_finished(const ComputeOutcome &outcome)
     saved_object = images.fg_segmented;
     saved_background = images.bg_segmented;
     save_action->setEnabled(true);
-    tabs->setCurrentIndex(1);
+    // Live results wait on their tabs: the user is painting on the source canvas.
+    if (!live)
+        tabs->setCurrentIndex(1);
     statusBar()->showMessage(tr("Computed in %1 s").arg(compute_job->elapsed_seconds(), 0, 'f', 1));
 }
 

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -55,6 +56,15 @@ protected:
         window.replace_labels(strokes);
     }
 
+    // Runs a COMPUTE to its end; returns its console lines.
+    std::string compute_to_end()
+    {
+        return printed_by([this] {
+            window.call("compute_event");
+            EXPECT_TRUE(window.wait_for_compute());
+        });
+    }
+
     // Starts a COMPUTE and returns once its solve runs.
     void start_and_reach_solve()
     {
@@ -79,10 +89,7 @@ QByteArray file_bytes(const QString &path)
 TEST_F(ComputeWorker, ProgressThenCancelKeepsEarlierResultsStrokesAndSave)
 {
     paint_easy();
-    const std::string first = printed_by([this] {
-        window.call("compute_event");
-        EXPECT_TRUE(window.wait_for_compute());
-    });
+    const std::string first = compute_to_end();
     ASSERT_TRUE(window.save_action->isEnabled()) << first;
     const QImage earlier = window.result_pixmaps[0].toImage();
     paint_hard();
@@ -155,10 +162,7 @@ TEST_F(ComputeWorker, ClosingOrDestroyingMidComputeStopsTheWorker)
 TEST_F(ComputeWorker, OverwriteAsksFirstAndNoKeepsTheFiles)
 {
     paint_easy();
-    printed_by([this] {
-        window.call("compute_event");
-        EXPECT_TRUE(window.wait_for_compute());
-    });
+    compute_to_end();
     window.save_answer = dir.path();
     const QString mask = dir.filePath("hard_mask.png");
     QFile old(mask);
@@ -173,6 +177,8 @@ TEST_F(ComputeWorker, OverwriteAsksFirstAndNoKeepsTheFiles)
     window.overwrite_answer = true;
     printed_by([this] { window.save_action->trigger(); });
     EXPECT_EQ(QImage(mask).size(), QSize(hard_width, hard_height));
+    // The next save dialog starts here.
+    EXPECT_EQ(QSettings("Vellacut", "vellacut").value("save_directory").toString(), dir.path());
 }
 
 TEST_F(ComputeWorker, StrokesRoundTripAndOtherSizesAreRefused)
@@ -215,6 +221,7 @@ TEST_F(ComputeWorker, LiveModeComputesWhenAStrokeEndsAndIsRemembered)
         EXPECT_TRUE(QTest::qWaitFor([this] { return window.save_action->isEnabled(); }, 60000));
     });
     EXPECT_NE(out.find("Flow = "), std::string::npos) << out;
+    EXPECT_EQ(window.tabs->currentIndex(), 0); // painting goes on where it was
     TestWindow next;
     EXPECT_TRUE(next.live_action->isChecked());
     next.live_action->setChecked(false);
@@ -231,9 +238,8 @@ TEST_F(ComputeWorker, SavedFilesEqualTheCommandLineToolsByteForByte)
     window.bbox_check->setChecked(false);
     QDir(dir.path()).mkdir("window");
     QDir(dir.path()).mkdir("cli");
+    compute_to_end();
     printed_by([this] {
-        window.call("compute_event");
-        EXPECT_TRUE(window.wait_for_compute());
         window.save_answer = dir.filePath("window");
         window.save_action->trigger();
         window.strokes_answer = dir.filePath("small-strokes.png");
