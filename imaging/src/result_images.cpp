@@ -75,6 +75,12 @@ public:
         }
     }
 
+    // Pictures are all released before the program ends, so none comes back after this.
+    ~PicturePool() { trim(); }
+    PicturePool() = default;
+    PicturePool(const PicturePool &) = delete;
+    PicturePool &operator=(const PicturePool &) = delete;
+
     void trim()
     {
         std::lock_guard<std::mutex> lock(mutex);
