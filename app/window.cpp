@@ -5,7 +5,7 @@
 #include "compute_job.h"
 
 #include <canvas/gview.h>
-#include <imaging/console.h>
+#include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
@@ -120,6 +120,7 @@ Window::Window()
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
     background_button->setCheckable(true);
+    // Fixed slot names, crossed: forgrdmode_event serves Background, backgrdmode_event Object.
     connect(background_button, &QPushButton::clicked, this, &Window::forgrdmode_event);
     object_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));
@@ -416,7 +417,7 @@ void Window::build_labels()
         return;
     }
     compute_job->cancel_and_wait();
-    ::build_labels(labels, unpainted_image, segmenter, use_bbox);
+    scan_seeds(labels, unpainted_image, segmenter, use_bbox);
 }
 
 void Window::compute_event()

@@ -6,9 +6,8 @@
 // and, when VELLACUT_BENCH_PHOTOS names a directory of photos (scripts/bench-photos.sh), the
 // astronaut photo scaled to 1 and 10 megapixels with the same generic strokes.
 //
-// Each benchmark runs the fast COMPUTE (the default) or, with "/straightforward", the
-// pixel-by-pixel evaluation it replaces. Counters are milliseconds per COMPUTE; "graph_ms_per_mp"
-// is the graph build of a repeat COMPUTE (nodes, seeds, edge pass) per megapixel.
+// Counters are milliseconds per COMPUTE; "graph_ms_per_mp" is the graph build of a repeat COMPUTE
+// (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
 #include "picture_case.h"
 
@@ -16,7 +15,7 @@
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
-#include <segmentation/console_output.h>
+#include <flowgraph/console.h>
 #include <segmentation/segmenter.h>
 
 #include <QImage>
@@ -85,12 +84,11 @@ const Case *photo_case(int megapixels)
     return cases[slot].image.isNull() ? nullptr : &cases[slot];
 }
 
-void run_compute(benchmark::State &state, const Case &c, bool fast)
+void run_compute(benchmark::State &state, const Case &c)
 {
     std::FILE *null_stream = std::fopen("/dev/null", "w");
     set_console_output(null_stream);
     Segmenter segmenter;
-    segmenter.fast_evaluation = fast;
 
     double open_ms = 0, scan_ms = 0, stats_ms = 0, gradient_ms = 0, edges_ms = 0, solve_ms = 0,
            graph_ms = 0, images_ms = 0, total_ms = 0;
@@ -101,7 +99,7 @@ void run_compute(benchmark::State &state, const Case &c, bool fast)
         open_ms += ms_since(open_start);
 
         const auto start = Clock::now();
-        build_labels(c.labels, c.image, segmenter, true);
+        scan_seeds(c.labels, c.image, segmenter, true);
         scan_ms += ms_since(start);
         if (segmenter.compute() != ComputeResult::done) {
             state.SkipWithError("compute refused");
@@ -157,7 +155,7 @@ void run_compute(benchmark::State &state, const Case &c, bool fast)
 
 void BM_ComputeSynthetic(benchmark::State &state)
 {
-    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), state.range(1) != 0);
+    run_compute(state, synthetic_case(static_cast<int>(state.range(0))));
 }
 
 void BM_ComputePhoto(benchmark::State &state)
@@ -168,13 +166,13 @@ void BM_ComputePhoto(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    run_compute(state, *c, state.range(1) != 0);
+    run_compute(state, *c);
 }
 
 void arguments(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"megapixels", "fast"});
-    b->Args({1, 1})->Args({1, 0})->Args({10, 1});
+    b->ArgNames({"megapixels"});
+    b->Arg(1)->Arg(10);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 

@@ -22,7 +22,7 @@
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
-#include <segmentation/console_output.h>
+#include <flowgraph/console.h>
 #include <segmentation/segmenter.h>
 
 #include <benchmark/benchmark.h>
@@ -142,7 +142,7 @@ void BM_ProgressCost(benchmark::State &state)
     const QuietConsole quiet;
     Segmenter segmenter;
     copy_grey_levels(c.image, segmenter);
-    build_labels(c.labels, c.image, segmenter, true);
+    scan_seeds(c.labels, c.image, segmenter, true);
     double solve_sum = 0.0;
     double solve_best = std::numeric_limits<double>::infinity();
     std::uint64_t paths = 0;

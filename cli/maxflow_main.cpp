@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
@@ -129,7 +130,7 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     if (options.help) {
-        std::fputs(USAGE, stdout);
+        console_write(USAGE);
         return 0;
     }
 
@@ -170,6 +171,6 @@ int main(int argc, char **argv)
     char text[64];
     const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
     *end = '\0';
-    std::printf("%s\n", text);
+    console_print("%s\n", text);
     return 0;
 }

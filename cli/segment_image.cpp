@@ -1,8 +1,8 @@
 // The road of one image through the imaging layer and the engine, timed stage by stage.
 #include "segment_image.h"
 
+#include <flowgraph/console.h>
 #include <flowgraph/flow_graph.h>
-#include <imaging/console.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
@@ -170,7 +170,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.w = job.w;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
-    const LabelScan scan = build_labels(labels, image, segmenter, job.use_bbox);
+    const LabelScan scan = scan_seeds(labels, image, segmenter, job.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;

@@ -2,12 +2,13 @@
 // pool, and the error path.
 #include "flowgraph/flow_graph.h"
 
+#include "flowgraph/console.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
-#include "console.h"
 #include "fatal.h"
 #include "graph_memory.h"
 #include "link_pool.h"
@@ -220,7 +221,7 @@ void FlowGraph::prefault(int count, long long arc_pair_count, const SolveControl
 
 void FlowGraph::grow_nodes(int num)
 {
-    flowgraph_console::realloc_nodes();
+    console_write("realloc nodes!");
     const std::size_t old_max = node_limit;
     std::size_t new_max = old_max + old_max / 2;
     const std::size_t needed = static_cast<std::size_t>(node_count) + static_cast<std::size_t>(num);
@@ -240,7 +241,7 @@ void FlowGraph::grow_nodes(int num)
 
 void FlowGraph::grow_arcs()
 {
-    flowgraph_console::realloc_arcs();
+    console_write("realloc arcs!");
     const std::size_t old_max = arc_limit;
     std::size_t new_max = old_max + old_max / 2;
     // An even number of slots keeps a pair from straddling the limit.

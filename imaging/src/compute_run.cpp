@@ -1,7 +1,7 @@
 // The road of one COMPUTE through the seed scan, the engine and the result pictures.
 #include "imaging/compute_run.h"
 
-#include "imaging/console.h"
+#include <flowgraph/console.h>
 
 ComputeOutcome run_compute(const ComputeRequest &request, Segmenter &segmenter)
 {
@@ -14,7 +14,7 @@ ComputeOutcome run_compute(const ComputeRequest &request, Segmenter &segmenter)
     segmenter.w = request.w;
     if (stop_requested(control))
         return outcome;
-    outcome.scan = build_labels(request.labels, request.unpainted, segmenter, request.use_bbox);
+    outcome.scan = scan_seeds(request.labels, request.unpainted, segmenter, request.use_bbox);
     if (stop_requested(control))
         return outcome;
     outcome.result = segmenter.compute();

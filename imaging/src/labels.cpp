@@ -1,7 +1,7 @@
 // The grey copy of an image and the seed scan of the label layer.
 #include "imaging/labels.h"
 
-#include "imaging/console.h"
+#include "flowgraph/console.h"
 
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>
@@ -78,8 +78,8 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter)
     });
 }
 
-LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
-                       bool use_bbox)
+LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
+                     bool use_bbox)
 {
     LabelScan scan;
     segmenter.clear_seeds();

@@ -13,8 +13,6 @@
 namespace {
 
 constexpr float seed_capacity = 1000.0f;
-// Start of the three running maxima of a build: below any gradient, likelihood or weight.
-constexpr double maximum_start = -999999999.0;
 // A four-connected grid needs at most two arc pairs per node; three leave room to spare, so the
 // arc array never grows during a build.
 constexpr long long arc_pairs_per_node = 3;
@@ -141,65 +139,6 @@ void Segmenter::build_graph()
     segmentation_console::building_graph();
     build_gradient();
     build_edges();
-}
-
-void Segmenter::build_gradient()
-{
-    if (fast_evaluation) {
-        build_gradient_fast();
-        return;
-    }
-    weights.clear();
-    gradient.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0);
-    segmentation_console::building_gradient();
-    gradient_max = maximum_start;
-    likelihood_max = maximum_start;
-    weight_max = maximum_start;
-
-    // The whole interior, whatever the region. Strict comparisons: a value equal to the maximum,
-    // or a NaN, never replaces it. The weight here uses the running gradient_max, which already
-    // includes this pixel's gradient; while that maximum is still exactly 0 (a flat start of the
-    // scan) the ratio is 0, as everywhere else, so these weights count too.
-    for (int x = 1; x < width - 1 && !stop_asked(); ++x) {
-        for (int y = 1; y < height - 1; ++y) {
-            const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(height)
-                + static_cast<std::size_t>(y);
-            const double g = gradient_at(x, y);
-            if (g > gradient_max)
-                gradient_max = g;
-            gradient[i] = g;
-            const double l = likelihood(static_cast<int>(i));
-            if (l > likelihood_max)
-                likelihood_max = l;
-            const double weight = mixed_weight(l, ratio_to_gradient_max(gradient[i]));
-            if (weight > weight_max)
-                weight_max = weight;
-        }
-    }
-}
-
-void Segmenter::build_edges()
-{
-    segmentation_console::building_edges();
-    assert(roi_x_begin >= roi_x_end || roi_y_begin >= roi_y_end
-           || (roi_x_begin >= 0 && roi_x_end <= width && roi_y_begin >= 0 && roi_y_end <= height));
-    if (has_kept_values()) {
-        build_edges_fast();
-        return;
-    }
-
-    // Each pair carries the weight of the pixel it starts from, the same in both directions,
-    // rounded to the graph's single precision (0 for a weight that is not a number).
-    for (int x = roi_x_begin; x < roi_x_end && !stop_asked(); ++x) {
-        for (int y = roi_y_begin; y < roi_y_end; ++y) {
-            const int i = x * height + y;
-            const float c = edge_capacity(edge_weight(i));
-            if (y < height - 1)
-                graph->add_edge(i, i + 1, c, c);
-            if (x < width - 1)
-                graph->add_edge(i, i + height, c, c);
-        }
-    }
 }
 
 void report_error(const char *message)

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "console_capture.h"
+
 // A Window whose open and save dialogs return prepared answers and whose warnings are recorded
 // instead of shown.
 class TestWindow : public Window
@@ -62,7 +64,5 @@ QString write_picture(const QImage &image, const QString &path);
 template<class Action>
 std::string printed_by(Action action)
 {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
+    return console_text_of([&] { action(); });
 }
