@@ -9,6 +9,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Every pointer position of a stroke counts: merged motion events would straighten curves.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
     QApplication app(argc, argv);
     QString image;
     QString strokes;

@@ -13,7 +13,6 @@
 #include <QAction>
 #include <QBoxLayout>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QDir>
 #include <QDoubleValidator>
 #include <QDragEnterEvent>
@@ -29,14 +28,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
-#include <QShortcut>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QUrl>
 
 #include <cmath>
@@ -95,12 +93,6 @@ QByteArray local_text(const QString &text)
     return QDir::toNativeSeparators(text).toLocal8Bit();
 }
 
-// The user's choices that outlive a session: the folder saved into last, live mode.
-QSettings settings()
-{
-    return QSettings(QStringLiteral("Vellacut"), QStringLiteral("vellacut"));
-}
-
 const QString save_directory_key = QStringLiteral("save_directory");
 const QString live_key = QStringLiteral("live");
 
@@ -109,13 +101,14 @@ const QString live_key = QStringLiteral("live");
 Window::Window()
 {
     setWindowTitle(tr("Vellacut"));
-    auto *brush_validator = new QDoubleValidator(1.0, 128.0, 4, this);
+    // The brush keys reach 500, so the field takes that much too.
+    auto *brush_validator = new QDoubleValidator(1.0, 500.0, 4, this);
 
     auto *central = new QWidget(this);
     auto *layout = new QBoxLayout(QBoxLayout::TopToBottom);
 
     StripGroup first_row(6, QString(), central);
-    StripGroup draw_mode_group(2, QStringLiteral("Draw Mode:"), first_row.box);
+    StripGroup draw_mode_group(3, QStringLiteral("Draw Mode:"), first_row.box);
     first_row.add(draw_mode_group.box);
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
@@ -126,11 +119,19 @@ Window::Window()
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));
     object_button->setCheckable(true);
     connect(object_button, &QPushButton::clicked, this, &Window::backgrdmode_event);
+    eraser_button =
+        draw_mode_group.add(new QPushButton(QStringLiteral("Eraser"), draw_mode_group.box));
     StripGroup brush_group(6, QStringLiteral("Brush Size:"), first_row.box);
     first_row.add(brush_group.box);
     brush_edit = brush_group.add(new QLineEdit(QStringLiteral("5.0"), brush_group.box));
     brush_edit->setValidator(brush_validator);
     connect(brush_edit, &QLineEdit::textChanged, this, &Window::brush_slot);
+    StripGroup overlay_group(2, QStringLiteral("Cut on Photo:"), first_row.box);
+    first_row.add(overlay_group.box);
+    overlay_button = overlay_group.add(new QPushButton(QStringLiteral("Off"), overlay_group.box));
+    overlay_button->setToolTip(tr("Show the last cut over the picture: off, tint or outline (O)"));
+    overlay_slider = overlay_group.add(new QSlider(Qt::Horizontal, overlay_group.box));
+    overlay_slider->setToolTip(tr("Opacity of the tint"));
 
     StripGroup second_row(8, QString(), central);
     StripGroup parameter_group(8, QStringLiteral("Algorithm Parameters:"), second_row.box);
@@ -194,40 +195,29 @@ Window::Window()
     save_action->setShortcut(QKeySequence(tr("Ctrl+S")));
     save_action->setStatusTip(tr("Save the PNG files"));
     connect(save_action, &QAction::triggered, this, &Window::save);
+    QMenu *file_menu = menuBar()->addMenu(tr("&File"));
+    file_menu->addAction(open_action);
+    setup_file_extras(file_menu);
+    file_menu->addAction(save_action);
+    file_menu->addSeparator();
     open_strokes_action = new QAction(tr("Open S&trokes..."), this);
     open_strokes_action->setStatusTip(tr("Read the strokes from a PNG file"));
     connect(open_strokes_action, &QAction::triggered, this, &Window::open_strokes);
     save_strokes_action = new QAction(tr("Save St&rokes..."), this);
     save_strokes_action->setStatusTip(tr("Write the strokes as a PNG file"));
     connect(save_strokes_action, &QAction::triggered, this, &Window::save_strokes);
-    QMenu *file_menu = menuBar()->addMenu(tr("&File"));
-    file_menu->addAction(open_action);
-    file_menu->addAction(save_action);
-    file_menu->addSeparator();
     file_menu->addAction(open_strokes_action);
     file_menu->addAction(save_strokes_action);
+    file_menu->addSeparator();
+    file_menu->addAction(quit_action);
 
+    connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
+    setup_painting();
+    setup_views();
     compute_job = new ComputeJob(segmenter, this);
     build_compute_menu();
     actions_group.add(new QToolButton(actions_group.box))->setDefaultAction(live_action);
-    // Strokes end on the canvas's viewport: live mode computes then.
-    source_image->viewport()->installEventFilter(this);
     drop_results();
-
-    connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
-    source_image->disc_painted = [this](QPointF centre, int width, int mode) {
-        record_disc(centre, width, mode);
-    };
-
-    // Zoom on the shown view: Ctrl++ (also Ctrl+= where + needs Shift), Ctrl+-, Ctrl+0.
-    const auto add_zoom_key = [this](const QKeySequence &keys, void (GView::*step)()) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, step] { zoom_current(step); });
-    };
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Plus), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Equal), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Minus), &GView::gview_zoomout_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_0), &GView::gview_zoomreset_slot);
 
     setAcceptDrops(true);
 }
@@ -236,6 +226,10 @@ Window::~Window()
 {
     // The worker uses the engine, a member destroyed before the job (a child object) would be.
     compute_job->cancel_and_wait();
+    // Children go after this class's part: their last signals (the undo stack emptying, the
+    // tabs losing their pages) must not reach it.
+    undo_stack->disconnect();
+    tabs->disconnect(this);
 }
 
 void Window::build_compute_menu()
@@ -313,20 +307,12 @@ void Window::show_warning(const QString &text)
 
 void Window::forgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (background_button->isChecked()) {
-        source_image->draw_mode = 1;
-        object_button->setChecked(false);
-    }
+    mode_button_clicked(background_button, 1);
 }
 
 void Window::backgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (object_button->isChecked()) {
-        source_image->draw_mode = 2;
-        background_button->setChecked(false);
-    }
+    mode_button_clicked(object_button, 2);
 }
 
 void Window::brush_slot(QString text)
@@ -342,19 +328,6 @@ void Window::gview_addpoint_slot(int mode, int index, int value)
         segmenter.add_background_seed(index, grey);
     else
         segmenter.add_object_seed(index, grey);
-}
-
-void Window::record_disc(QPointF centre, int width, int mode)
-{
-    // Discs painted on the placeholder (no picture open) belong to no picture.
-    if (has_image() && source_image->pixmap == &source_pixmap)
-        labels.paint_disc(centre, width, mode);
-}
-
-void Window::zoom_current(void (GView::*step)())
-{
-    if (auto *view = qobject_cast<GView *>(tabs->currentWidget()))
-        (view->*step)();
 }
 
 void Window::open()
@@ -376,17 +349,21 @@ void Window::open_file(QString fn)
         show_warning(tr("Cannot open \"%1\":\n%2").arg(QDir::toNativeSeparators(fn), loaded.error));
         return;
     }
+    // The picture is good; only now may the current work go, and only if the user agrees.
+    if (!confirm_unsaved_work())
+        return;
     // The engine gets the new picture: whatever the worker does with the old one stops first.
     compute_job->cancel_and_wait();
     drop_results();
     file_name = fn;
     unpainted_image = std::move(loaded.image);
-    source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
     tabs->setCurrentIndex(0);
-    source_image->set_pixmap(&source_pixmap);
+    reset_labels();
     console_print("WxH: %d, %d\n", unpainted_image.width(), unpainted_image.height());
     copy_grey_levels(unpainted_image, segmenter);
+    remember_recent(fn);
     clear_event();
+    update_title();
     compute_job->warm_up();
 }
 
@@ -395,14 +372,8 @@ void Window::clear_event()
     compute_job->cancel_and_wait();
     tabs->setCurrentIndex(0);
     if (has_image()) {
-        // The strokes are replaced by the picture's own pixels, kept in memory since the open.
-        source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
-        source_image->set_pixmap(&source_pixmap);
-        if (labels.width() == unpainted_image.width()
-            && labels.height() == unpainted_image.height())
-            labels.clear();
-        else
-            labels = LabelLayer(unpainted_image.width(), unpainted_image.height());
+        // The strokes go as one step that undo brings back.
+        replace_labels(tr("Clear Labels"), LabelLayer(labels.width(), labels.height()));
     } else {
         source_image->show_placeholder();
     }
@@ -467,7 +438,12 @@ void Window::compute_finished(const ComputeOutcome &outcome)
     saved_mask = images.binary_mask;
     saved_object = images.fg_segmented;
     saved_background = images.bg_segmented;
+    cut_mask = images.binary_mask;
+    has_results = true;
+    results_unsaved = true;
     save_action->setEnabled(true);
+    rebuild_cut_overlay();
+    update_title();
     // Live results wait on their tabs: the user is painting on the source canvas.
     if (!live)
         tabs->setCurrentIndex(1);
@@ -504,7 +480,11 @@ void Window::drop_results()
     saved_mask = QImage();
     saved_object = QImage();
     saved_background = QImage();
+    cut_mask = QImage();
+    has_results = false;
+    results_unsaved = false;
     save_action->setEnabled(false);
+    rebuild_cut_overlay();
 }
 
 void Window::live_compute()
@@ -516,49 +496,6 @@ void Window::live_compute()
         return;
     compute_event();
     live_running = true;
-}
-
-bool Window::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == source_image->viewport() && live_action->isChecked()
-        && (event->type() == QEvent::MouseButtonPress
-            || event->type() == QEvent::MouseButtonRelease)
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
-        && source_image->draw_mode != -1) {
-        // A new stroke makes the running live COMPUTE stale; its end starts the next one.
-        if (event->type() == QEvent::MouseButtonPress) {
-            if (live_running)
-                compute_job->cancel();
-        } else {
-            // After the view has taken the release, so that the stroke is complete.
-            QMetaObject::invokeMethod(
-                this, [this] { live_compute(); }, Qt::QueuedConnection);
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void Window::closeEvent(QCloseEvent *event)
-{
-    compute_job->cancel_and_wait();
-    QMainWindow::closeEvent(event);
-}
-
-void Window::replace_labels(const QImage &strokes)
-{
-    labels = LabelLayer::from_strokes_image(strokes);
-    // The canvas shows the picture with the strokes painted over it in their pure colours.
-    QImage shown = unpainted_image.convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < shown.height(); ++y) {
-        auto *row = reinterpret_cast<QRgb *>(shown.scanLine(y));
-        for (int x = 0; x < shown.width(); ++x) {
-            const Label label = labels.at(x, y);
-            if (label != Label::none)
-                row[x] = label == Label::background ? qRgb(255, 0, 0) : qRgb(0, 255, 0);
-        }
-    }
-    source_pixmap.convertFromImage(shown, Qt::AutoColor);
-    source_image->set_pixmap(&source_pixmap);
 }
 
 bool Window::open_strokes_file(const QString &path)
@@ -583,8 +520,8 @@ bool Window::open_strokes_file(const QString &path)
                          .arg(unpainted_image.height()));
         return false;
     }
-    replace_labels(loaded.image);
     tabs->setCurrentIndex(0);
+    replace_labels(tr("Open Strokes"), LabelLayer::from_strokes_image(loaded.image));
     statusBar()->showMessage(tr("Strokes read from %1").arg(QDir::toNativeSeparators(path)));
     return true;
 }
@@ -616,15 +553,20 @@ void Window::save_strokes()
 
 void Window::save()
 {
+    save_results();
+}
+
+bool Window::save_results()
+{
     // Only results of the current picture are saved: never placeholders, never another
     // picture's results under this one's name.
-    if (!has_results()) {
+    if (!has_results) {
         statusBar()->showMessage(tr("Nothing to save yet: COMPUTE first."));
-        return;
+        return false;
     }
     const QString directory = ask_save_directory();
     if (directory.isEmpty())
-        return;
+        return false;
     settings().setValue(save_directory_key, directory);
     const QString base = QFileInfo(file_name).baseName();
 
@@ -643,7 +585,7 @@ void Window::save()
             existing << QDir::toNativeSeparators(path);
     }
     if (!existing.isEmpty() && !ask_overwrite(existing))
-        return;
+        return false;
     console_print("fileName: %s\n", base.toLocal8Bit().constData());
     QStringList failures;
     for (const Output &output : outputs) {
@@ -656,8 +598,15 @@ void Window::save()
                       error.toLocal8Bit().constData());
         failures << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
     }
-    if (!failures.isEmpty())
+    if (!failures.isEmpty()) {
         show_warning(tr("Could not write:\n%1").arg(failures.join(QLatin1Char('\n'))));
+        return false;
+    }
+    // The saved cut was made from these strokes, so they count as saved with it.
+    results_unsaved = false;
+    undo_stack->setClean();
+    update_title();
+    return true;
 }
 
 void Window::dragEnterEvent(QDragEnterEvent *event)

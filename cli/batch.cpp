@@ -4,6 +4,7 @@
 #include "batch.h"
 
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "segment_image.h"
 #include "stats_json.h"
 
@@ -25,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Splits one line into fields; false on an unterminated quote.
-bool split_fields(const QString &line, QStringList &fields)
+[[nodiscard]] bool split_fields(const QString &line, QStringList &fields)
 {
     qsizetype n = 0;
     const qsizetype size = line.size();
@@ -94,7 +95,7 @@ public:
         if (!options.stats_json.isEmpty() && !stats_dir.isValid()) {
             cli_console::error(QStringLiteral("cannot create a temporary folder for the "
                                               "statistics of the workers"));
-            return 2;
+            return exit_code::cannot_write;
         }
         reject_clashing_names();
         started_at = Clock::now();
@@ -120,8 +121,8 @@ public:
                               .arg(total)
                               .arg(failures));
         if (!options.stats_json.isEmpty() && !write_stats())
-            return 1;
-        return failures == 0 ? 0 : 1;
+            return exit_code::cannot_write;
+        return failures == 0 ? exit_code::done : exit_code::failed;
     }
 
 private:
@@ -273,7 +274,7 @@ private:
         cli_console::progress(text);
     }
 
-    bool write_stats()
+    [[nodiscard]] bool write_stats()
     {
         QJsonArray images;
         for (qsizetype n = 0; n < entries.size(); ++n) {
@@ -372,7 +373,7 @@ int run_batch(const Options &options)
     BatchList list = read_batch_list(options.batch_list);
     if (!list.error.isEmpty()) {
         cli_console::error(list.error);
-        return 2;
+        return exit_code::bad_input;
     }
     BatchRun run(options, std::move(list.entries));
     return run.run();

@@ -2,6 +2,7 @@
 // command line or many from a list, and writes the pictures the window saves.
 #include "batch.h"
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "options.h"
 #include "segment_image.h"
 #include "stats_json.h"
@@ -14,7 +15,7 @@ namespace {
 
 // The statistics file is checked before any work, so that a typo in its folder does not turn up
 // only after a long batch.
-QString check_stats_path(const QString &path)
+[[nodiscard]] QString check_stats_path(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -26,14 +27,7 @@ QString check_stats_path(const QString &path)
 
 int run_single(const Options &options)
 {
-    ImageJob job;
-    job.image = options.image;
-    job.strokes = options.strokes;
-    job.output_dir = options.output_dir;
-    job.w = options.w;
-    job.v = options.v;
-    job.k = options.k;
-    job.use_bbox = options.use_bbox;
+    const ImageJob job {options.image, options.strokes, options};
     const ImageReport report = segment_image(job);
     if (!report.ok()) {
         cli_console::error(report.error);
@@ -44,10 +38,10 @@ int run_single(const Options &options)
             write_stats_file(options.stats_json, QJsonArray {stats_entry(job, report)});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
-    return 0;
+    return exit_code::done;
 }
 
 } // namespace
@@ -63,16 +57,16 @@ int main(int argc, char *argv[])
     const ParsedOptions parsed = parse_command_line(arguments);
     if (!parsed.error.isEmpty()) {
         cli_console::error(parsed.error + QStringLiteral(" (see vellacut-cli --help)"));
-        return 2;
+        return exit_code::bad_input;
     }
     const Options &options = parsed.options;
     switch (options.mode) {
     case Options::Mode::help:
         cli_console::write_stdout(help_text().toLocal8Bit());
-        return 0;
+        return exit_code::done;
     case Options::Mode::version:
         cli_console::line(QStringLiteral("vellacut-cli " VELLACUT_VERSION));
-        return 0;
+        return exit_code::done;
     case Options::Mode::single:
     case Options::Mode::batch:
         break;
@@ -80,12 +74,12 @@ int main(int argc, char *argv[])
 
     if (const QString problem = check_output_dir(options.output_dir); !problem.isEmpty()) {
         cli_console::error(problem);
-        return 2;
+        return exit_code::cannot_write;
     }
     if (!options.stats_json.isEmpty()) {
         if (const QString problem = check_stats_path(options.stats_json); !problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
     return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);

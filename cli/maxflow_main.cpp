@@ -9,16 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "exit_codes.h"
 #include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 
 namespace {
-
-// Exit statuses; 1 is what the flow graph itself uses when it gives up (out of memory).
-constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_BAD_OUTPUT = 3;
-constexpr int EXIT_USAGE = 4;
 
 constexpr const char *PROGRAM = "vellacut-maxflow";
 
@@ -33,8 +29,8 @@ const char *const USAGE =
     "  --time      print build and solve times on standard error\n"
     "  --help      print this help\n"
     "\n"
-    "Exit status: 0 solved, 1 out of memory, 2 unreadable or malformed FILE,\n"
-    "3 OUT cannot be written, 4 wrong usage.\n";
+    "Exit status: 0 solved, 1 out of memory, 2 wrong usage or an unreadable or\n"
+    "malformed FILE, 3 OUT cannot be written.\n";
 
 struct Options
 {
@@ -46,7 +42,7 @@ struct Options
 };
 
 // Fills options from the arguments; on a usage error returns false with a reason.
-bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
+[[nodiscard]] bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
 {
     bool only_files = false;
     bool have_input = false;
@@ -89,7 +85,8 @@ void report_graph_error(const char *message)
 }
 
 // Writes one id per line; returns false with the system's reason when the file fails.
-bool write_ids(const std::string &path, const std::vector<int> &ids, std::string &reason)
+[[nodiscard]] bool write_ids(const std::string &path, const std::vector<int> &ids,
+                             std::string &reason)
 {
     std::FILE *file = std::fopen(path.c_str(), "w");
     if (!file) {
@@ -127,11 +124,11 @@ int main(int argc, char **argv)
     std::string reason;
     if (!parse_arguments(argc, argv, options, reason)) {
         std::fprintf(stderr, "%s: %s (try --help)\n", PROGRAM, reason.c_str());
-        return EXIT_USAGE;
+        return exit_code::bad_input;
     }
     if (options.help) {
         console_write(USAGE);
-        return 0;
+        return exit_code::done;
     }
 
     const auto read_start = std::chrono::steady_clock::now();
@@ -143,7 +140,7 @@ int main(int argc, char **argv)
         else
             std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, options.input.c_str(),
                          parsed.error.c_str());
-        return EXIT_BAD_INPUT;
+        return exit_code::bad_input;
     }
     const double read_seconds = seconds_since(read_start);
 
@@ -164,7 +161,7 @@ int main(int argc, char **argv)
     if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
-        return EXIT_BAD_OUTPUT;
+        return exit_code::cannot_write;
     }
 
     // The shortest text that reads back as the same float: integers print without a fraction.
@@ -172,5 +169,5 @@ int main(int argc, char **argv)
     const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
     *end = '\0';
     console_print("%s\n", text);
-    return 0;
+    return exit_code::done;
 }

@@ -10,7 +10,7 @@ namespace {
 
 // Parses a whole argument as a finite number; QString::toDouble uses the C locale and accepts
 // exponents (1e3), and rejects trailing garbage ("0.4x").
-bool parse_number(const QString &text, double &value)
+[[nodiscard]] bool parse_number(const QString &text, double &value)
 {
     bool ok = false;
     const double parsed = text.trimmed().toDouble(&ok);
@@ -20,7 +20,7 @@ bool parse_number(const QString &text, double &value)
     return true;
 }
 
-bool parse_jobs(const QString &text, int &value)
+[[nodiscard]] bool parse_jobs(const QString &text, int &value)
 {
     bool ok = false;
     const int parsed = text.toInt(&ok);
@@ -91,9 +91,10 @@ Exit status:
      single image: an internal failure such as exhausted memory
   2  wrong usage or bad input: a missing or unreadable picture, STROKES of
      another size than IMAGE, fewer than two stroke pixels of a class, a
-     picture of more than %1 megapixels, an output directory that cannot be
-     written, a parameter that is not a number, an unreadable LIST; nothing is
-     written then
+     picture of more than %1 megapixels, a parameter that is not a number, an
+     unreadable LIST; nothing is written then
+  3  a result could not be written: an output directory that is missing or
+     cannot be written, a result or statistics file that cannot be written
 )";
 
 } // namespace

@@ -35,7 +35,7 @@ struct ParsedOptions
 
 // Reads the arguments after the program name. Numbers must be finite decimal numbers in full
 // (a typo is an error, never 0); -j needs --batch and a whole number from 1 to max_jobs.
-ParsedOptions parse_command_line(const QStringList &arguments);
+[[nodiscard]] ParsedOptions parse_command_line(const QStringList &arguments);
 
 inline constexpr int max_jobs = 256;
 

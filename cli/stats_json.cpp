@@ -21,11 +21,11 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     QJsonObject times;
     put_time(times, "load", report.times.load);
     put_time(times, "seeds", report.times.seeds);
-    put_time(times, "graph", report.times.graph);
-    put_time(times, "statistics", report.times.statistics);
-    put_time(times, "gradient", report.times.gradient);
-    put_time(times, "edges", report.times.edges);
-    put_time(times, "solve", report.times.solve);
+    put_time(times, "graph", report.times.engine.graph);
+    put_time(times, "statistics", report.times.engine.statistics);
+    put_time(times, "gradient", report.times.engine.gradient);
+    put_time(times, "edges", report.times.engine.edges);
+    put_time(times, "solve", report.times.engine.solve);
     put_time(times, "compute", report.times.compute);
     put_time(times, "images", report.times.images);
     put_time(times, "save", report.times.save);
@@ -37,10 +37,10 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     entry.insert(QStringLiteral("width"), report.width);
     entry.insert(QStringLiteral("height"), report.height);
     entry.insert(QStringLiteral("parameters"),
-                 QJsonObject {{QStringLiteral("w"), job.w},
-                              {QStringLiteral("v"), job.v},
-                              {QStringLiteral("k"), job.k},
-                              {QStringLiteral("bbox"), job.use_bbox}});
+                 QJsonObject {{QStringLiteral("w"), job.options.w},
+                              {QStringLiteral("v"), job.options.v},
+                              {QStringLiteral("k"), job.options.k},
+                              {QStringLiteral("bbox"), job.options.use_bbox}});
     entry.insert(QStringLiteral("flow"), report.flow);
     entry.insert(QStringLiteral("seeds"),
                  QJsonObject {{QStringLiteral("background"), report.background_seeds},

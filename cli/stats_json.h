@@ -17,7 +17,7 @@ QJsonObject failed_entry(const QString &image, const QString &strokes, int exit_
 
 // Writes {"program", "version", "images": entries} to `path` through a temporary file.
 // Returns an empty string on success, otherwise the reason as a line naming the file.
-QString write_stats_file(const QString &path, const QJsonArray &entries);
+[[nodiscard]] QString write_stats_file(const QString &path, const QJsonArray &entries);
 
 // The "images" array of a file written by write_stats_file, or an empty array if the file
 // cannot be read or is not such a file.

@@ -23,6 +23,12 @@
 
 namespace {
 
+// The strokes of a strokes picture, as Open Strokes takes them.
+void take_strokes(Window &window, const QImage &strokes)
+{
+    window.replace_labels(QStringLiteral("Open Strokes"), LabelLayer::from_strokes_image(strokes));
+}
+
 // Noisy, overlapping grey levels: a solve of a few hundred milliseconds even in an optimised
 // build, so that a stop asked for at the start of the solve lands inside it.
 constexpr int hard_width = 800;
@@ -44,7 +50,7 @@ protected:
 
     // Strokes over the whole picture (a hard solve), or two small patches near its middle (a
     // region of a few pixels, computed at once).
-    void paint_hard() { window.replace_labels(synthetic_strokes(hard_width, hard_height)); }
+    void paint_hard() { take_strokes(window, synthetic_strokes(hard_width, hard_height)); }
     void paint_easy()
     {
         QImage strokes(hard_width, hard_height, QImage::Format_ARGB32);
@@ -53,7 +59,7 @@ protected:
             strokes.setPixel(400, y, qRgb(0, 255, 0));
             strokes.setPixel(394, y, qRgb(255, 0, 0));
         }
-        window.replace_labels(strokes);
+        take_strokes(window, strokes);
     }
 
     // Runs a COMPUTE to its end; returns its console lines.
@@ -152,7 +158,7 @@ TEST_F(ComputeWorker, ClosingOrDestroyingMidComputeStopsTheWorker)
     // A window destroyed mid-compute must not leave the worker on a destroyed engine.
     auto other = std::make_unique<TestWindow>();
     other->call("open_file", photo_path);
-    other->replace_labels(synthetic_strokes(hard_width, hard_height));
+    take_strokes(*other, synthetic_strokes(hard_width, hard_height));
     printed_by([&] {
         other->call("compute_event");
         other.reset();
@@ -178,7 +184,7 @@ TEST_F(ComputeWorker, OverwriteAsksFirstAndNoKeepsTheFiles)
     printed_by([this] { window.save_action->trigger(); });
     EXPECT_EQ(QImage(mask).size(), QSize(hard_width, hard_height));
     // The next save dialog starts here.
-    EXPECT_EQ(QSettings("Vellacut", "vellacut").value("save_directory").toString(), dir.path());
+    EXPECT_EQ(QSettings("Vellacut", "Vellacut").value("save_directory").toString(), dir.path());
 }
 
 TEST_F(ComputeWorker, StrokesRoundTripAndOtherSizesAreRefused)
@@ -231,7 +237,7 @@ TEST_F(ComputeWorker, SavedFilesEqualTheCommandLineToolsByteForByte)
 {
     const QString small = write_picture(synthetic_photo(120, 90, 5), dir.filePath("small.png"));
     window.call("open_file", small);
-    window.replace_labels(synthetic_strokes(120, 90));
+    take_strokes(window, synthetic_strokes(120, 90));
     window.k_edit->setText("500");
     window.v_edit->setText("0.3");
     window.w_edit->setText("1.5");

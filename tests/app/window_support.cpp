@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
+#include <QWheelEvent>
 
 TestWindow::TestWindow()
 {
@@ -64,6 +65,16 @@ void TestWindow::show_warning(const QString &text)
     warnings << text;
 }
 
+Window::UnsavedAnswer TestWindow::ask_unsaved_work(bool)
+{
+    ++unsaved_asks;
+    if (unsaved_answers.empty())
+        return UnsavedAnswer::discard;
+    const UnsavedAnswer answer = unsaved_answers.front();
+    unsaved_answers.erase(unsaved_answers.begin());
+    return answer;
+}
+
 namespace {
 
 void send_mouse(GView &view, QEvent::Type type, QPoint pos, Qt::MouseButton button,
@@ -85,6 +96,15 @@ void drag(GView &view, const std::vector<QPointF> &scene_points, Qt::MouseButton
         send_mouse(view, QEvent::MouseMove, view.mapFromScene(p), Qt::NoButton, button);
     send_mouse(view, QEvent::MouseButtonRelease, view.mapFromScene(scene_points.back()), button,
                Qt::NoButton);
+}
+
+void wheel(GView &view, QPointF at, int notch, Qt::KeyboardModifiers modifiers)
+{
+    const QPointF pos(view.mapFromScene(at));
+    const QPointF global(view.viewport()->mapToGlobal(pos.toPoint()));
+    QWheelEvent event(pos, global, QPoint(), QPoint(0, 120 * notch), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
 }
 
 QImage two_tone_picture(int width, int height)

@@ -33,6 +33,9 @@ public:
     bool overwrite_answer = false; // the answer to "replace the existing files?"
     QStringList overwrite_asks; // the files each such question named, joined by ';'
     QString strokes_answer; // the file either strokes dialog returns; empty means cancelled
+    // Answers to the unsaved-work question, taken one per question; Discard when none is left.
+    std::vector<UnsavedAnswer> unsaved_answers;
+    int unsaved_asks = 0;
 
     // Calls one of the window's slots by name, with at most one QString argument.
     void call(const char *slot);
@@ -47,11 +50,15 @@ protected:
     bool ask_overwrite(const QStringList &names) override;
     QString ask_strokes_file_to_open() override;
     QString ask_strokes_file_to_save() override;
+    UnsavedAnswer ask_unsaved_work(bool can_save) override;
 };
 
 // Left-button drag on the canvas: press at the first scene point, a move to each point, release.
 void drag(GView &view, const std::vector<QPointF> &scene_points,
           Qt::MouseButton button = Qt::LeftButton);
+
+// Sends one wheel notch (+1 up, -1 down) at scene point `at` with `modifiers`.
+void wheel(GView &view, QPointF at, int notch, Qt::KeyboardModifiers modifiers);
 
 // The test picture: `width` x `height`, left half dark and right half bright with some texture,
 // no pure red or green pixel, and a white pixel at (3, 3).

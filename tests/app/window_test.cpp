@@ -82,7 +82,8 @@ TEST(WindowStartUp, ControlsTextsAndInitialState)
         titles << group->title();
     titles.sort();
     EXPECT_EQ(titles,
-              (QStringList {"Actions:", "Algorithm Parameters:", "Brush Size:", "Draw Mode:"}));
+              (QStringList {"Actions:", "Algorithm Parameters:", "Brush Size:", "Cut on Photo:",
+                            "Draw Mode:"}));
     QStringList labels;
     for (const QLabel *label : window.findChildren<QLabel *>())
         labels << label->text();
@@ -115,17 +116,22 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
 {
     TestWindow window;
     const QList<QAction *> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 2);
+    ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(menus[1]->text(), QStringLiteral("&Edit"));
     const QList<QAction *> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 5);
+    ASSERT_EQ(entries.size(), 8);
     EXPECT_EQ(entries[0], window.open_action);
-    EXPECT_EQ(entries[1], window.save_action);
-    EXPECT_TRUE(entries[2]->isSeparator());
-    EXPECT_EQ(entries[3], window.open_strokes_action);
-    EXPECT_EQ(entries[4], window.save_strokes_action);
-    EXPECT_EQ(menus[1]->text(), QStringLiteral("&Compute"));
-    EXPECT_EQ(menus[1]->menu()->actions(),
+    EXPECT_EQ(entries[1], window.recent_menu->menuAction());
+    EXPECT_EQ(entries[2], window.save_action);
+    EXPECT_TRUE(entries[3]->isSeparator());
+    EXPECT_EQ(entries[4], window.open_strokes_action);
+    EXPECT_EQ(entries[5], window.save_strokes_action);
+    EXPECT_TRUE(entries[6]->isSeparator());
+    EXPECT_EQ(entries[7], window.quit_action);
+    EXPECT_EQ(window.quit_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(menus[2]->text(), QStringLiteral("&Compute"));
+    EXPECT_EQ(menus[2]->menu()->actions(),
               (QList<QAction *> {window.compute_action, window.cancel_action, window.live_action}));
     EXPECT_EQ(window.compute_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Return")));
     EXPECT_EQ(window.cancel_action->shortcut(), QKeySequence(Qt::Key_Escape));

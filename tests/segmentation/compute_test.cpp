@@ -245,7 +245,7 @@ TEST(ConsoleTest, LinesReachAFullyBufferedPipeAsTheyAreWritten)
     Segmenter seg;
     seeded_image(seg);
     testing::internal::CaptureStdout();
-    seg.compute();
+    EXPECT_EQ(seg.compute(), ComputeResult::done);
     report_error("late");
     const std::string on_stdout = testing::internal::GetCapturedStdout();
     set_console_output(nullptr);

@@ -21,7 +21,7 @@ struct LoadedImage
 // Reads the picture at `path`, its format guessed from the contents, with a device pixel ratio
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
 // that says so.
-LoadedImage load_image(const QString &path);
+[[nodiscard]] LoadedImage load_image(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
 // files come from here alone, so that the two stay byte-identical.
@@ -30,4 +30,4 @@ LoadedImage load_image(const QString &path);
 // Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
 // it is complete, so a failed write never leaves a truncated file. Returns an empty string on
 // success, otherwise the reason.
-QString write_png(const QImage &image, const QString &path);
+[[nodiscard]] QString write_png(const QImage &image, const QString &path);

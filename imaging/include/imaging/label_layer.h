@@ -46,6 +46,21 @@ public:
     // (0: one-pixel pen) in draw mode `mode`: 1 gives Background, any other mode Object.
     void paint_disc(QPointF centre, int pen_width, int mode);
 
+    // Sets `label` (none erases) on every pixel whose centre lies within `pen_width` / 2 of the
+    // segment from `from` to `to` (pixel coordinates): a round-capped line. Pens narrower than
+    // one pixel reach sqrt(1/2), so any point marks at least the pixel it lies in. A pixel
+    // belongs to a chain of collinear segments exactly when it belongs to the one segment they
+    // make up, so a drag gives the same labels however many pointer events it arrived as.
+    // Returns the rectangle of pixels that may have changed (empty when none could).
+    QRect paint_segment(QPointF from, QPointF to, int pen_width, Label label);
+    // The pixels paint_segment() may reach, before clipping to a layer.
+    static QRect segment_bounds(QPointF from, QPointF to, int pen_width);
+
+    // Raw rows for copying regions in and out; requires 0 <= y < height().
+    const std::uint8_t *row(int y) const { return layer.constScanLine(y); }
+    std::uint8_t *row(int y) { return layer.scanLine(y); }
+    QRect rect() const { return layer.rect(); }
+
     // Number of pixels that carry `label`.
     long long count(Label label) const;
 

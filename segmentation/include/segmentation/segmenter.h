@@ -146,7 +146,7 @@ public:
     // When control asks for a stop, returns cancelled soon after (within a column of a pass or a
     // few thousand solver steps), prints no flow and keeps no graph; the gradient, the maxima and
     // the kept values are then those of no build.
-    ComputeResult compute();
+    [[nodiscard]] ComputeResult compute();
     // Makes the memory a build of the current image size needs resident (the gradient, the kept
     // weights and the graph's arrays, which a released graph leaves for the next one), so that
     // the first compute() pays no page faults for it. Changes no result; stops early when control
