@@ -62,6 +62,25 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
     return result;
 }
 
+QImage LabelLayer::to_strokes_image() const
+{
+    QImage strokes(layer.width(), layer.height(), QImage::Format_ARGB32);
+    if (strokes.isNull())
+        return strokes;
+    strokes.fill(Qt::transparent);
+    for (int y = 0; y < layer.height(); ++y) {
+        const std::uint8_t *labels = layer.constScanLine(y);
+        auto *out = reinterpret_cast<QRgb *>(strokes.scanLine(y));
+        for (int x = 0; x < layer.width(); ++x) {
+            if (labels[x] == static_cast<std::uint8_t>(Label::background))
+                out[x] = qRgb(255, 0, 0);
+            else if (labels[x] == static_cast<std::uint8_t>(Label::object))
+                out[x] = qRgb(0, 255, 0);
+        }
+    }
+    return strokes;
+}
+
 void LabelLayer::set(int x, int y, Label label)
 {
     layer.scanLine(y)[x] = static_cast<std::uint8_t>(label);
