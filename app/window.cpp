@@ -37,9 +37,11 @@
 #include <QUndoStack>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -587,11 +589,15 @@ bool Window::save_results()
     if (!existing.isEmpty() && !ask_overwrite(existing))
         return false;
     console_print("fileName: %s\n", base.toLocal8Bit().constData());
+    // The pictures as computed, so that the files equal what the command-line tool writes;
+    // encoded side by side on the cores, the mask (flat, quick) last.
+    const QImage *const pictures[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
+    std::vector<QByteArray> files = encode_pngs(pictures);
+    std::reverse(files.begin(), files.end());
     QStringList failures;
-    for (const Output &output : outputs) {
-        const QString path = QDir(directory).filePath(base + QLatin1String(output.suffix));
-        // The pictures as computed, so that the files equal what the command-line tool writes.
-        const QString error = write_png(*output.image, path);
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString path = QDir(directory).filePath(base + QLatin1String(outputs[n].suffix));
+        const QString error = write_png_bytes(files[n], path);
         if (error.isEmpty())
             continue;
         console_print("Could not write %s: %s\n", local_text(path).constData(),

@@ -16,13 +16,18 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The result files' names after the image's base name, in the order mask, object, background.
+constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
 double milliseconds_since(Clock::time_point start)
 {
@@ -91,11 +96,16 @@ struct Output
             return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
                 .arg(final_path);
     }
-    for (const Output &output : outputs) {
-        const QString name = base + QLatin1String(output.suffix);
+    // The three pictures are encoded side by side on the cores, the mask (flat, quick) last,
+    // then written one by one.
+    const QImage *const images[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
+    std::vector<QByteArray> files = encode_pngs(images);
+    std::reverse(files.begin(), files.end());
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString name = base + QLatin1String(outputs[n].suffix);
         const QString final_path = directory.filePath(name);
         const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
-        const QString error = write_png(*output.image, staged_path);
+        const QString error = write_png_bytes(files[n], staged_path);
         if (!error.isEmpty()) {
             for (const QString &path : staged)
                 QFile::remove(path);
@@ -124,6 +134,31 @@ struct Output
 QString output_base_name(const QString &image_path)
 {
     return QFileInfo(image_path).baseName();
+}
+
+QStringList output_paths(const QString &image_path, const QString &dir)
+{
+    const QDir directory(dir);
+    const QString base = output_base_name(image_path);
+    QStringList paths;
+    for (const char *suffix : output_suffixes)
+        paths << directory.filePath(base + QLatin1String(suffix));
+    return paths;
+}
+
+bool outputs_exist(const QString &image_path, const QString &dir)
+{
+    const QStringList paths = output_paths(image_path, dir);
+    return std::all_of(paths.cbegin(), paths.cend(), [](const QString &path) {
+        const QFileInfo info(path);
+        return info.isFile() && info.size() > 0;
+    });
+}
+
+QString skipped_line(const QString &image_path, const QString &dir)
+{
+    return QStringLiteral("Skipped %1: its results %2_mask.png, ... are already in %3")
+        .arg(image_path, output_base_name(image_path), dir);
 }
 
 QString check_output_dir(const QString &dir)
@@ -209,9 +244,9 @@ ImageReport segment_image(const ImageJob &job)
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const Output outputs[3] = {{"_mask.png", &images.binary_mask},
-                               {"_object.png", &images.fg_segmented},
-                               {"_background.png", &images.bg_segmented}};
+    const Output outputs[3] = {{output_suffixes[0], &images.binary_mask},
+                               {output_suffixes[1], &images.fg_segmented},
+                               {output_suffixes[2], &images.bg_segmented}};
     if (const QString problem = save_outputs(outputs, job.options.output_dir,
                                              output_base_name(job.image), report.outputs);
         !problem.isEmpty())

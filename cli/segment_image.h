@@ -55,6 +55,16 @@ struct ImageReport
 // and without everything from its first dot on.
 QString output_base_name(const QString &image_path);
 
+// The three result files of `image_path` in `dir`: mask, object, background.
+QStringList output_paths(const QString &image_path, const QString &dir);
+
+// True when all three result files of `image_path` are in `dir` as non-empty files. Only looks
+// at the folder: nothing is read or decoded, so a rerun over finished work costs little.
+bool outputs_exist(const QString &image_path, const QString &dir);
+
+// The line that reports `image_path` as skipped because its results are already in `dir`.
+QString skipped_line(const QString &image_path, const QString &dir);
+
 // Empty when `dir` is an existing directory that can be written, otherwise the reason as one
 // line naming it.
 [[nodiscard]] QString check_output_dir(const QString &dir);

@@ -37,13 +37,17 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
     LabelLayer result(strokes.width(), strokes.height());
     if (strokes.isNull())
         return result;
-    const QImage argb = strokes.format() == QImage::Format_ARGB32
+    // Strokes without alpha read as RGB32, whose alpha byte is always 255: no copy needed.
+    const QImage argb =
+        strokes.format() == QImage::Format_ARGB32 || strokes.format() == QImage::Format_RGB32
         ? strokes
         : strokes.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
+    const int width = argb.width();
+    const int height = argb.height();
+    for (int y = 0; y < height; ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
         std::uint8_t *out = result.layer.scanLine(y);
-        for (int x = 0; x < argb.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             // A fully transparent pixel is no stroke, whatever colour it keeps underneath
             // (an erased stroke often keeps its red or green).
             if (qAlpha(row[x]) == 0)

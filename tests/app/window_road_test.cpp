@@ -2,6 +2,7 @@
 // drop of files; and the failures the window must survive without losing the user's work.
 #include "window_support.h"
 
+#include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 
 #include <QCheckBox>
@@ -266,6 +267,12 @@ TEST_F(WindowRoad, OpenPaintComputeSave)
     EXPECT_EQ(read_png(d.filePath("photo_background.png")),
               window.bg_segmented_image->pixmap->toImage().convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(d.entryList(QDir::Files).size(), 3);
+    // The command-line tool encodes the same pixels held as RGB888: the files are the same bytes.
+    QFile mask(d.filePath("photo_mask.png"));
+    ASSERT_TRUE(mask.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mask.readAll(),
+              encode_png(window.binarymask_image->pixmap->toImage().convertToFormat(
+                  QImage::Format_RGB888)));
 }
 
 TEST_F(WindowRoad, SecondComputeReplacesTheResultsWithEqualOnes)
