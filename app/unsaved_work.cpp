@@ -2,6 +2,8 @@
 // work would be lost, Quit, and the recently opened pictures kept in the settings.
 #include "window.h"
 
+#include "compute_job.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
@@ -16,12 +18,12 @@ namespace {
 constexpr int max_recent = 8;
 const char *const recent_key = "recent_files";
 
-QSettings settings()
+} // namespace
+
+QSettings Window::settings()
 {
     return QSettings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"));
 }
-
-} // namespace
 
 void Window::setup_file_extras(QMenu *file_menu)
 {
@@ -89,10 +91,13 @@ bool Window::confirm_unsaved_work()
 
 void Window::closeEvent(QCloseEvent *event)
 {
-    if (confirm_unsaved_work())
+    if (confirm_unsaved_work()) {
+        // The window goes: a COMPUTE still running is of no use to anyone.
+        compute_job->cancel_and_wait();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 void Window::remember_recent(const QString &path)

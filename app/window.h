@@ -2,6 +2,7 @@
 // the File menu, and the road from an opened picture through painted seeds to a saved cut.
 #pragma once
 
+#include <imaging/compute_run.h>
 #include <imaging/label_edit.h>
 #include <imaging/label_layer.h>
 #include <segmentation/segmenter.h>
@@ -10,11 +11,13 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
 #include <memory>
 
+class ComputeJob;
 class GView;
 class MarkLayer;
 class QAction;
@@ -24,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSettings;
 class QSlider;
 class QTabWidget;
 class QUndoStack;
@@ -37,6 +41,11 @@ class QDropEvent;
 // The label layer is the one record of the strokes: the shown picture and the stroke marks over
 // it are drawn from it and the unpainted picture, and every change to it goes through the undo
 // stack as the tiles it altered.
+//
+// COMPUTE runs on the worker of compute_job; while it runs the worker alone uses `segmenter`,
+// and the window asks the job to stop and waits before it changes the engine itself (opening,
+// clearing, collecting seeds, closing). Results belong to the picture they were computed from:
+// opening another picture drops them, and "Save files..." is enabled only while there are some.
 //
 // Dialogs and message boxes go through the virtual ask_/show_ functions so that tests can
 // answer them without a modal loop.
@@ -63,6 +72,11 @@ public:
     QString file_name;
     QAction *open_action = nullptr;
     QAction *save_action = nullptr;
+    QAction *open_strokes_action = nullptr;
+    QAction *save_strokes_action = nullptr;
+    QAction *compute_action = nullptr; // Ctrl+Return: COMPUTE, stopping one that runs
+    QAction *cancel_action = nullptr; // Esc: stops the running COMPUTE
+    QAction *live_action = nullptr; // checkable: COMPUTE whenever a stroke ends
     QPushButton *background_button = nullptr;
     QPushButton *object_button = nullptr;
     QPushButton *clear_button = nullptr;
@@ -98,6 +112,17 @@ public:
     QLabel *pointer_label = nullptr; // status bar: pixel, grey level and label under the pointer
     QImage cut_mask; // binary mask of the last result; null until a COMPUTE succeeds
     bool results_unsaved = false; // a COMPUTE finished since the last save
+    // The pictures "Save files..." writes, exactly as computed (mask, object, background); null
+    // until a COMPUTE has finished on the current picture.
+    QImage saved_mask;
+    QImage saved_object;
+    QImage saved_background;
+    ComputeJob *compute_job = nullptr;
+
+    // Reads a strokes picture into the label layer as one undoable step; refuses (with a
+    // warning, changing nothing) one that cannot be read or whose size is not the picture's.
+    // True when it was taken.
+    bool open_strokes_file(const QString &path);
 
     // Replaces the whole label layer by `replacement` (same size as the picture) as one step
     // named `step` that undo reverts; nothing is recorded when no label changes.
@@ -123,6 +148,12 @@ protected:
     virtual QString ask_save_directory();
     // Shows a warning to the user.
     virtual void show_warning(const QString &text);
+    // Asks whether to replace the existing files `names`; true for yes.
+    virtual bool ask_overwrite(const QStringList &names);
+    // Asks for a strokes picture to read, or a file name to write the strokes to; an empty
+    // answer means the user cancelled.
+    virtual QString ask_strokes_file_to_open();
+    virtual QString ask_strokes_file_to_save();
 
 private slots:
     void open();
@@ -148,6 +179,21 @@ private:
     // Tells the user, on the console and in a warning, why the save wrote nothing.
     void warn_save_failed(const QString &problem);
     bool has_image() const { return !unpainted_image.isNull(); }
+    // The user's choices that outlive a session: recent files, the last save folder, live mode.
+    static QSettings settings();
+
+    // COMPUTE on the worker (window.cpp).
+    void build_compute_menu();
+    void compute_finished(const ComputeOutcome &outcome);
+    void compute_cancelled();
+    // Button text, actions and cursor as a COMPUTE runs or not.
+    void update_compute_controls();
+    // Back to the placeholders: no results, nothing to save.
+    void drop_results();
+    // In live mode, COMPUTE once both classes have their two seeds.
+    void live_compute();
+    void open_strokes();
+    void save_strokes();
     // A window-wide shortcut; single keys stay with a field that is being typed into.
     void add_key(const QKeySequence &keys, std::function<void()> action);
 
@@ -184,4 +230,5 @@ private:
     int stroke_mode = -1;
     GView *followed_view = nullptr; // the view whose place the next shown tab takes
     bool has_results = false;
+    bool live_running = false; // the running COMPUTE was started by live mode
 };

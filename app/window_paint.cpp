@@ -2,6 +2,8 @@
 // on the label layer, undo and redo of label edits, the cut overlay, and the pointer readout.
 #include "window.h"
 
+#include "compute_job.h"
+
 #include <canvas/gview.h>
 #include <canvas/mark_layer.h>
 
@@ -142,7 +144,10 @@ void Window::setup_painting()
     source_image->segment_painter = [this](QPointF from, QPointF to, int width, int mode) {
         paint_segment(from, to, width, mode);
     };
-    source_image->stroke_finished = [this] { finish_stroke(); };
+    source_image->stroke_finished = [this] {
+        finish_stroke();
+        live_compute();
+    };
     source_image->paint_refused = [this] {
         statusBar()->showMessage(tr("Choose Background (B) or Object (F) to paint"), 5000);
     };
@@ -199,6 +204,9 @@ void Window::paint_segment(QPointF from, QPointF to, int width, int mode)
     if (stroke_recorder && stroke_mode != mode)
         finish_stroke();
     if (!stroke_recorder) {
+        // A new stroke makes a running live COMPUTE stale; its end starts the next one.
+        if (live_running)
+            compute_job->cancel();
         stroke_recorder = std::make_unique<LabelEditRecorder>(labels);
         stroke_mode = mode;
     }

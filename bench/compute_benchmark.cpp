@@ -9,6 +9,7 @@
 // Counters are milliseconds per COMPUTE; "graph_ms_per_mp" is the graph build of a repeat COMPUTE
 // (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
+#include "picture_case.h"
 
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
@@ -33,32 +34,6 @@ using Clock = std::chrono::steady_clock;
 double ms_since(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-struct Case
-{
-    QImage image;
-    LabelLayer labels;
-};
-
-// The picture as the window holds it (an RGB image) and the strokes as its label layer.
-Case to_case(const Picture &picture)
-{
-    Case c {QImage(picture.width, picture.height, QImage::Format_RGB32),
-            LabelLayer(picture.width, picture.height)};
-    for (int x = 0; x < picture.width; ++x) {
-        for (int y = 0; y < picture.height; ++y) {
-            const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(picture.height)
-                + static_cast<std::size_t>(y);
-            const int g = picture.grey[i];
-            c.image.setPixel(x, y, qRgb(g, g, g));
-            if (picture.strokes[i] == Stroke::background)
-                c.labels.set(x, y, Label::background);
-            else if (picture.strokes[i] == Stroke::object)
-                c.labels.set(x, y, Label::object);
-        }
-    }
-    return c;
 }
 
 const Case &synthetic_case(int megapixels)

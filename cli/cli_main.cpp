@@ -15,8 +15,8 @@
 
 namespace {
 
-// The statistics file is checked before any work, so that a typo in its folder does not turn up
-// only after a long batch.
+// The statistics file and the manifest are checked before any work, so that a typo in their
+// folder does not turn up only after a long batch.
 [[nodiscard]] QString check_stats_path(const QString &path)
 {
     const QFileInfo info(path);
@@ -31,7 +31,7 @@ namespace {
 [[nodiscard]] QString check_stats_clash(const Options &options)
 {
     const QStringList written = options.mode == Options::Mode::single
-        ? output_paths(options.output_dir, options.image)
+        ? output_paths(options.image, options.output_dir)
         : QStringList();
     if (const QString problem = check_outputs_spare_inputs(written, {options.stats_json});
         !problem.isEmpty())
@@ -50,8 +50,31 @@ void drop_library_warnings(QtMsgType type, const QMessageLogContext &, const QSt
         cli_console::error(message);
 }
 
+// Appends `entry` to the manifest when one was asked for; false (with the error printed) when
+// it cannot be written.
+[[nodiscard]] bool record_in_manifest(const Options &options, const QJsonObject &entry)
+{
+    if (options.manifest.isEmpty())
+        return true;
+    const QString problem = append_manifest_line(options.manifest, entry);
+    if (problem.isEmpty())
+        return true;
+    cli_console::error(problem);
+    return false;
+}
+
 int run_single(const Options &options)
 {
+    // Only the folders are looked at: a missing picture is still reported as bad input.
+    if (options.skip_existing && QFileInfo(options.image).isFile()
+        && QFileInfo(options.strokes).isFile()
+        && outputs_exist(options.image, options.output_dir)) {
+        cli_console::line(skipped_line(options.image, options.output_dir));
+        const QJsonObject entry = skipped_entry(options.image, options.strokes,
+                                                output_paths(options.image, options.output_dir));
+        return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
+    }
+
     const ImageJob job {options.image, options.strokes, options};
     ImageReport report;
     try {
@@ -62,17 +85,20 @@ int run_single(const Options &options)
     }
     if (!report.ok()) {
         cli_console::error(report.error);
+        // The run fails for its own reason whether or not the manifest takes the line.
+        static_cast<void>(record_in_manifest(
+            options, failed_entry(job.image, job.strokes, report.exit_code, report.error)));
         return report.exit_code;
     }
+    const QJsonObject entry = stats_entry(job, report);
     if (!options.stats_json.isEmpty()) {
-        const QString problem =
-            write_stats_file(options.stats_json, QJsonArray {stats_entry(job, report)});
+        const QString problem = write_stats_file(options.stats_json, QJsonArray {entry});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
             return exit_code::cannot_write;
         }
     }
-    return exit_code::done;
+    return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
 }
 
 } // namespace
@@ -108,8 +134,10 @@ int main(int argc, char *argv[])
         cli_console::error(problem);
         return exit_code::cannot_write;
     }
-    if (!options.stats_json.isEmpty()) {
-        if (const QString problem = check_stats_path(options.stats_json); !problem.isEmpty()) {
+    for (const QString &path : {options.stats_json, options.manifest}) {
+        if (path.isEmpty())
+            continue;
+        if (const QString problem = check_stats_path(path); !problem.isEmpty()) {
             cli_console::error(problem);
             return exit_code::cannot_write;
         }

@@ -35,9 +35,10 @@ namespace {
 // reads as it prints.
 constexpr const char help_template[] =
     R"(usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]
-                    [--stats-json FILE]
+                    [--stats-json FILE] [--skip-existing] [--manifest FILE]
        vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K]
-                    [--no-bbox] [--stats-json FILE]
+                    [--no-bbox] [--stats-json FILE] [--skip-existing]
+                    [--manifest FILE]
        vellacut-cli --help | --version
 
 Separates IMAGE into object and background by a minimum graph cut, exactly as
@@ -70,6 +71,12 @@ Options:
                      region, the object pixel count and the milliseconds of
                      each stage: load, seeds, graph, statistics, gradient,
                      edges, solve (compute: those five together), images, save
+  --skip-existing    leave an image alone when its three pictures are already
+                     in DIR, and report it as skipped (for resuming a run)
+  --manifest FILE    append one JSON line per image to FILE: image, strokes,
+                     status (done, skipped or failed), seeds, object pixels,
+                     flow, times, outputs; each line is written whole, so
+                     several runs at once may share one manifest
   --batch LIST       segment every pair of LIST, one "IMAGE STROKES" pair per
                      line ("-": read the list from standard input); blank
                      lines and lines starting with # are skipped; put a path
@@ -135,6 +142,10 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             options.use_bbox = false;
             continue;
         }
+        if (argument == QLatin1String("--skip-existing")) {
+            options.skip_existing = true;
+            continue;
+        }
 
         // Options with a value: "--name VALUE" or "--name=VALUE" for the long forms.
         QString name = argument;
@@ -149,9 +160,11 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             }
         }
         static const QStringList with_value = {
-            QStringLiteral("-o"),     QStringLiteral("--output"), QStringLiteral("-w"),
-            QStringLiteral("-v"),     QStringLiteral("-k"),       QStringLiteral("-j"),
-            QStringLiteral("--jobs"), QStringLiteral("--batch"),  QStringLiteral("--stats-json"),
+            QStringLiteral("-o"),           QStringLiteral("--output"),
+            QStringLiteral("-w"),           QStringLiteral("-v"),
+            QStringLiteral("-k"),           QStringLiteral("-j"),
+            QStringLiteral("--jobs"),       QStringLiteral("--batch"),
+            QStringLiteral("--stats-json"), QStringLiteral("--manifest"),
         };
         if (!with_value.contains(name)) {
             result.error = QStringLiteral("unknown option %1").arg(argument);
@@ -210,6 +223,12 @@ ParsedOptions parse_command_line(const QStringList &arguments)
                 return result;
             }
             options.stats_json = value;
+        } else if (name == QLatin1String("--manifest")) {
+            if (value.isEmpty()) {
+                result.error = QStringLiteral("option --manifest needs a file name");
+                return result;
+            }
+            options.manifest = value;
         }
     }
 

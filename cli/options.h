@@ -25,6 +25,8 @@ struct Options
     QString k_text = QStringLiteral("1000.0");
     bool use_bbox = true;
     QString stats_json; // empty: no statistics file
+    bool skip_existing = false; // leave an image alone when its three results exist
+    QString manifest; // empty: no manifest; otherwise one JSON line per image is appended
 };
 
 struct ParsedOptions

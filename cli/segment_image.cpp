@@ -18,11 +18,16 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The result files' names after the image's base name, in the order mask, object, background.
+constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
 double milliseconds_since(Clock::time_point start)
 {
@@ -64,20 +69,21 @@ QString too_few_seeds(const char *which, long long count)
         .arg(count);
 }
 
-// Suffixes of the three result files, in the order they are written.
-constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
-
-// Encodes the three pictures and puts them in place together.
+// Encodes the three pictures side by side on the cores, the mask (flat, quick) last, and puts
+// them in place together.
 [[nodiscard]] QString save_outputs(const QImage *const (&pictures)[3], const QString &dir,
                                    const QStringList &names)
 {
+    const QImage *const slowest_first[3] = {pictures[2], pictures[1], pictures[0]};
+    std::vector<QByteArray> encoded = encode_pngs(slowest_first);
+    std::reverse(encoded.begin(), encoded.end());
     QList<OutputFile> files;
-    for (int n = 0; n < 3; ++n) {
-        QByteArray bytes = encode_png(*pictures[n]);
-        if (bytes.isEmpty())
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString &name = names.at(static_cast<qsizetype>(n));
+        if (encoded[n].isEmpty())
             return QStringLiteral("%1: the picture cannot be encoded as PNG")
-                .arg(QDir(dir).filePath(names.at(n)));
-        files.append({names.at(n), std::move(bytes)});
+                .arg(QDir(dir).filePath(name));
+        files.append({name, std::move(encoded[n])});
     }
     return write_output_set(dir, files);
 }
@@ -97,12 +103,27 @@ QStringList output_names(const QString &image_path)
     return names;
 }
 
-QStringList output_paths(const QString &dir, const QString &image_path)
+QStringList output_paths(const QString &image_path, const QString &dir)
 {
     QStringList paths;
     for (const QString &name : output_names(image_path))
         paths << QDir(dir).filePath(name);
     return paths;
+}
+
+bool outputs_exist(const QString &image_path, const QString &dir)
+{
+    const QStringList paths = output_paths(image_path, dir);
+    return std::all_of(paths.cbegin(), paths.cend(), [](const QString &path) {
+        const QFileInfo info(path);
+        return info.isFile() && info.size() > 0;
+    });
+}
+
+QString skipped_line(const QString &image_path, const QString &dir)
+{
+    return QStringLiteral("Skipped %1: its results %2_mask.png, ... are already in %3")
+        .arg(image_path, output_base_name(image_path), dir);
 }
 
 QString check_outputs_spare_inputs(const QStringList &outputs, const QStringList &inputs)
@@ -134,7 +155,7 @@ ImageReport segment_image(const ImageJob &job)
     if (const QString problem = check_output_dir(job.options.output_dir); !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
     if (const QString problem = check_outputs_spare_inputs(
-            output_paths(job.options.output_dir, job.image), {job.image, job.strokes});
+            output_paths(job.image, job.options.output_dir), {job.image, job.strokes});
         !problem.isEmpty())
         return failure(exit_code::bad_input, problem);
 
@@ -210,7 +231,7 @@ ImageReport segment_image(const ImageJob &job)
             save_outputs(pictures, job.options.output_dir, output_names(job.image));
         !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
-    report.outputs = output_paths(job.options.output_dir, job.image);
+    report.outputs = output_paths(job.image, job.options.output_dir);
     times.save = milliseconds_since(start);
     report.times = times;
     return report;

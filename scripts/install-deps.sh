@@ -4,13 +4,14 @@
 #   scripts/install-deps.sh          build, run and test
 #   scripts/install-deps.sh --bench  also the peer libraries the benchmarks compare against
 #   scripts/install-deps.sh --fuzz   also clang and its libFuzzer runtime for the fuzz targets
+#   scripts/install-deps.sh --recipes  also GNU parallel, for checking the README's batch recipes
 set -euo pipefail
 
 packages=(
     build-essential cmake make pkg-config
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
     clang-format
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
     xvfb xauth
 )
 if [[ "${1:-}" == "--bench" ]]; then
@@ -18,6 +19,9 @@ if [[ "${1:-}" == "--bench" ]]; then
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)
+fi
+if [[ "${1:-}" == "--recipes" ]]; then
+    packages+=(parallel)
 fi
 
 missing=()

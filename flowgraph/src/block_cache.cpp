@@ -9,6 +9,11 @@ BlockCache::BlockCache(std::size_t max_blocks_, Release release_)
 {
 }
 
+BlockCache::~BlockCache()
+{
+    release_all();
+}
+
 void *BlockCache::take(std::size_t bytes, std::size_t *capacity)
 {
     const std::lock_guard<std::mutex> lock(mutex);

@@ -153,6 +153,29 @@ void FlowGraph::release_kept_memory()
     graph_memory::trim();
 }
 
+void FlowGraph::prefault(int count, long long arc_pair_count, const SolveControl *watch)
+{
+    // One write per page faults it in; a stop is looked for every few megabytes.
+    constexpr std::size_t page = 4096;
+    constexpr std::size_t pages_per_poll = 1024;
+    const auto touch = [watch](void *block, std::size_t bytes) {
+        auto *bytes_at = static_cast<unsigned char *>(block);
+        for (std::size_t offset = 0, n = 0; offset < bytes; offset += page, ++n) {
+            if (n % pages_per_poll == 0 && watch != nullptr && watch->stop_requested())
+                return false;
+            bytes_at[offset] = 0;
+        }
+        return true;
+    };
+    const std::size_t node_records = std::min<std::size_t>(
+        static_cast<std::size_t>(count < 0 ? 0 : count), std::size_t {node_limit});
+    const std::size_t arc_records =
+        std::min<std::size_t>(2 * static_cast<std::size_t>(arc_pair_count < 0 ? 0 : arc_pair_count),
+                              std::size_t {arc_limit});
+    if (touch(nodes, node_records * sizeof(Node)))
+        touch(arcs, arc_records * sizeof(Arc));
+}
+
 void FlowGraph::grow_nodes(int num)
 {
     console_write("realloc nodes!");

@@ -1,10 +1,13 @@
 // Loading pictures with a sane size bound, and PNG encoding.
 #include "imaging/image_io.h"
 
-#include <QBuffer>
+#include "png_decode.h"
+
+#include <imaging/output_files.h>
+
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <cerrno>
 #include <cstring>
@@ -46,23 +49,31 @@ LoadedImage load_image(const QString &path)
         result.error = QStringLiteral("cannot be opened: %1").arg(file.errorString());
         return result;
     }
-    QImageReader::setAllocationLimit(reader_allocation_limit_mib);
-    QImageReader reader(&file);
-    const QSize size = reader.size();
-    if (size.isValid() && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
-        result.error = QStringLiteral("cannot be read as a picture: the picture is %1 x %2 "
-                                      "pixels; at most %3 megapixels can be opened")
-                           .arg(size.width())
-                           .arg(size.height())
-                           .arg(max_image_pixels / 1'000'000);
-        return result;
-    }
-    result.image = reader.read();
+    // Most photos and strokes pictures are plain PNG files, which the quick reader takes without
+    // Qt's reader, whose first use also loads every image format plugin.
+    if (file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
+        result.image = decode_png_quickly(file.readAll());
     if (result.image.isNull()) {
-        const QString reason = reader.errorString();
-        result.error = QStringLiteral("cannot be read as a picture: %1")
-                           .arg(reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
-        return result;
+        file.seek(0);
+        QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+        QImageReader reader(&file);
+        const QSize size = reader.size();
+        if (size.isValid()
+            && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
+            result.error = QStringLiteral("cannot be read as a picture: the picture is %1 x %2 "
+                                          "pixels; at most %3 megapixels can be opened")
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(max_image_pixels / 1'000'000);
+            return result;
+        }
+        result.image = reader.read();
+        if (result.image.isNull()) {
+            const QString reason = reader.errorString();
+            result.error = QStringLiteral("cannot be read as a picture: %1")
+                               .arg(reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
+            return result;
+        }
     }
     // The reader gives a file named "name@2x.png" a device pixel ratio of 2, which would show
     // and paint it at half its size. Pictures here are worked on pixel for pixel.
@@ -70,15 +81,18 @@ LoadedImage load_image(const QString &path)
     return result;
 }
 
-QByteArray encode_png(const QImage &image)
+QString write_png(const QImage &image, const QString &path)
 {
-    QByteArray bytes;
     if (image.isNull())
-        return bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        bytes.clear();
-    return bytes;
+        return QStringLiteral("there is no picture to write");
+    return write_png_bytes(encode_png(image), path);
+}
+
+QString write_png_bytes(const QByteArray &png, const QString &path)
+{
+    if (png.isEmpty())
+        return QStringLiteral("the picture cannot be encoded as PNG");
+    // One file is a set of one: written, flushed and renamed into place by the one writer.
+    const QFileInfo info(path);
+    return write_output_set(info.path(), {{info.fileName(), png}});
 }

@@ -37,13 +37,17 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
     LabelLayer result(strokes.width(), strokes.height());
     if (strokes.isNull())
         return result;
-    const QImage argb = strokes.format() == QImage::Format_ARGB32
+    // Strokes without alpha read as RGB32, whose alpha byte is always 255: no copy needed.
+    const QImage argb =
+        strokes.format() == QImage::Format_ARGB32 || strokes.format() == QImage::Format_RGB32
         ? strokes
         : strokes.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
+    const int width = argb.width();
+    const int height = argb.height();
+    for (int y = 0; y < height; ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
         std::uint8_t *out = result.layer.scanLine(y);
-        for (int x = 0; x < argb.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             // A fully transparent pixel is no stroke, whatever colour it keeps underneath
             // (an erased stroke often keeps its red or green).
             if (qAlpha(row[x]) == 0)
@@ -56,6 +60,25 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
         }
     }
     return result;
+}
+
+QImage LabelLayer::to_strokes_image() const
+{
+    QImage strokes(layer.width(), layer.height(), QImage::Format_ARGB32);
+    if (strokes.isNull())
+        return strokes;
+    strokes.fill(Qt::transparent);
+    for (int y = 0; y < layer.height(); ++y) {
+        const std::uint8_t *labels = layer.constScanLine(y);
+        auto *out = reinterpret_cast<QRgb *>(strokes.scanLine(y));
+        for (int x = 0; x < layer.width(); ++x) {
+            if (labels[x] == static_cast<std::uint8_t>(Label::background))
+                out[x] = qRgb(255, 0, 0);
+            else if (labels[x] == static_cast<std::uint8_t>(Label::object))
+                out[x] = qRgb(0, 255, 0);
+        }
+    }
+    return strokes;
 }
 
 void LabelLayer::set(int x, int y, Label label)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -55,6 +56,8 @@ QImage cached_rgb888(int width, int height)
                   QImage::Format_RGB888, return_to_cache, new CachedBlock {data, capacity});
 }
 
+constexpr int result_dots_per_meter = 3780; // 96 dpi
+
 // Rows per band of the fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
 constexpr int band_rows = 64;
@@ -88,7 +91,8 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
         p[2] = b;
     };
     parallel_for(height, band_rows, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-        for (auto top = static_cast<int>(begin); top < static_cast<int>(end); top += band_rows) {
+        for (auto top = static_cast<int>(begin);
+             top < static_cast<int>(end) && !stop_requested(segmenter.control); top += band_rows) {
             const int bottom = std::min(top + band_rows, static_cast<int>(end));
             for (int x = 0; x < width; ++x) {
                 for (int y = top; y < bottom; ++y) {
@@ -137,10 +141,31 @@ ResultImages make_result_images(const Segmenter &segmenter)
     ResultImages out;
     QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
                            &out.prob,        &out.bg_segmented, &out.fg_segmented};
-    for (QImage *image : all)
+    for (QImage *image : all) {
         *image = cached_rgb888(width, height);
+        // A new picture takes its resolution from the screen, or a default without one, and the
+        // PNG files carry it: a fixed 96 dpi keeps the window's files and the command-line
+        // tool's byte for byte the same.
+        image->setDotsPerMeterX(result_dots_per_meter);
+        image->setDotsPerMeterY(result_dots_per_meter);
+    }
     if (width == 0 || height == 0)
         return out;
     fill_from_kept_values(segmenter, out);
     return out;
+}
+
+void reserve_result_images(int width, int height)
+{
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 7; ++n) {
+        pictures.push_back(cached_rgb888(width, height));
+        // Filling faults every page in; the cache keeps them once the pictures are dropped.
+        pictures.back().fill(0);
+    }
+}
+
+void release_result_image_memory()
+{
+    picture_memory().release_all();
 }

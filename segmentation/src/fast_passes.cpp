@@ -84,7 +84,8 @@ void Segmenter::build_gradient()
     std::vector<std::pair<std::size_t, double>> steps;
     if (has_interior) {
         parallel_for(width - 2, min_columns, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-            for (auto x = static_cast<int>(begin) + 1; x < static_cast<int>(end) + 1; ++x) {
+            for (auto x = static_cast<int>(begin) + 1;
+                 x < static_cast<int>(end) + 1 && !stop_asked(); ++x) {
                 const std::size_t column = static_cast<std::size_t>(x) * h;
                 interior_gradients(grey.get() + column - h, grey.get() + column,
                                    grey.get() + column + h, height, gradient.data() + column);
@@ -117,7 +118,7 @@ void Segmenter::build_gradient()
         auto step = std::upper_bound(steps.begin(), steps.end(), first,
                                      [](std::size_t i, const auto &s) { return i < s.first; });
         double running = step == steps.begin() ? maximum_start : std::prev(step)->second;
-        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+        for (auto x = static_cast<int>(begin); x < static_cast<int>(end) && !stop_asked(); ++x) {
             const bool interior_column = x > 0 && x < width - 1;
             const std::size_t column = static_cast<std::size_t>(x) * h;
             for (int y = 0; y < height; ++y) {
@@ -167,7 +168,7 @@ void Segmenter::build_edges()
     // Each pair carries the weight of the pixel it starts from, the same in both directions.
     const int last_row = height - 1;
     const int last_column = width - 1;
-    for (int x = roi_x_begin; x < roi_x_end; ++x) {
+    for (int x = roi_x_begin; x < roi_x_end && !stop_asked(); ++x) {
         int i = x * height + roi_y_begin;
         for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
             const float c = edge_capacity(weights[static_cast<std::size_t>(i)]);

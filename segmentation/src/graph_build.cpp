@@ -4,6 +4,7 @@
 #include "console.h"
 #include "flowgraph/flow_graph.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <climits>
@@ -48,21 +49,65 @@ ComputeResult Segmenter::compute()
         return std::chrono::duration<double, std::milli>(to - from).count();
     };
     const auto t0 = clock::now();
+    enter_stage(ComputeStage::statistics);
     create_graph();
+    if (stop_asked())
+        return cancel_build();
+    graph->set_control(control != nullptr ? &control->solve : nullptr);
     set_seed_capacities();
     const auto t1 = clock::now();
     compute_statistics();
     const auto t2 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::gradient);
     segmentation_console::building_graph();
     build_gradient();
     const auto t3 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::edges);
     build_edges();
     const auto t4 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::solve);
     const float flow = graph->maxflow(false, nullptr);
     const auto t5 = clock::now();
+    if (graph->interrupted() || stop_asked())
+        return cancel_build();
     segmentation_console::flow(flow);
     last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
     return ComputeResult::done;
+}
+
+ComputeResult Segmenter::cancel_build()
+{
+    graph.reset();
+    // Weights of a pass that stopped half-way describe no build.
+    weights.clear();
+    return ComputeResult::cancelled;
+}
+
+void Segmenter::warm_up()
+{
+    // A graph left from before would have to coexist with the warm one.
+    if (graph)
+        graph.reset();
+    const std::size_t pixels = static_cast<std::size_t>(node_count);
+    gradient.assign(pixels, 0.0);
+    if (stop_asked())
+        return;
+    // The kept weights' memory stays with the vector; emptied, they describe no build.
+    weights.assign(pixels, 0.0);
+    weights.clear();
+    if (stop_asked())
+        return;
+    // The graph a build makes, with its arrays touched as far as a grid uses them: one node per
+    // pixel and at most two arc pairs per pixel. Destroyed here, it leaves them for the next one.
+    FlowGraph warm(node_count, arc_pair_hint(node_count), report_error);
+    warm.prefault(node_count, 2 * static_cast<long long>(node_count),
+                  control != nullptr ? &control->solve : nullptr);
 }
 
 void Segmenter::create_graph()
@@ -70,7 +115,11 @@ void Segmenter::create_graph()
     // Release the old graph before the new one is allocated, so two never coexist.
     graph.reset();
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
-    graph->add_nodes(node_count);
+    // In slices, so that a stop is seen while the node array is first written (its pages may
+    // have to be faulted in); a stopped graph holds fewer nodes and is only fit to be dropped.
+    constexpr int slice = 1 << 18;
+    for (int added = 0; added < node_count && !stop_asked(); added += slice)
+        graph->add_nodes(std::min(slice, node_count - added));
 }
 
 void Segmenter::set_seed_capacities()

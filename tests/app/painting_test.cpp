@@ -46,7 +46,10 @@ protected:
 
     std::string compute()
     {
-        return printed_by([this] { QTest::mouseClick(window.compute_button, Qt::LeftButton); });
+        return printed_by([this] {
+            QTest::mouseClick(window.compute_button, Qt::LeftButton);
+            EXPECT_TRUE(window.wait_for_compute());
+        });
     }
 
     QTemporaryDir dir;

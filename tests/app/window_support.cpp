@@ -1,8 +1,11 @@
 // Test helpers for driving the window.
 #include "window_support.h"
 
+#include "compute_job.h"
+
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTest>
 #include <QWheelEvent>
 
 TestWindow::TestWindow()
@@ -21,6 +24,28 @@ void TestWindow::call(const char *slot, const QString &argument)
     ASSERT_TRUE(
         QMetaObject::invokeMethod(this, slot, Qt::DirectConnection, Q_ARG(QString, argument)))
         << slot;
+}
+
+bool TestWindow::wait_for_compute()
+{
+    // A minute: far beyond any test picture, even under the sanitizers on a loaded machine.
+    return QTest::qWaitFor([this] { return !compute_job->computing(); }, 60000);
+}
+
+bool TestWindow::ask_overwrite(const QStringList &names)
+{
+    overwrite_asks << names.join(QLatin1Char(';'));
+    return overwrite_answer;
+}
+
+QString TestWindow::ask_strokes_file_to_open()
+{
+    return strokes_answer;
+}
+
+QString TestWindow::ask_strokes_file_to_save()
+{
+    return strokes_answer;
 }
 
 QString TestWindow::ask_open_file_name()

@@ -30,6 +30,9 @@ public:
     int open_asks = 0;
     int save_asks = 0;
     QStringList warnings;
+    bool overwrite_answer = false; // the answer to "replace the existing files?"
+    QStringList overwrite_asks; // the files each such question named, joined by ';'
+    QString strokes_answer; // the file either strokes dialog returns; empty means cancelled
     // Answers to the unsaved-work question, taken one per question; Discard when none is left.
     std::vector<UnsavedAnswer> unsaved_answers;
     int unsaved_asks = 0;
@@ -37,11 +40,16 @@ public:
     // Calls one of the window's slots by name, with at most one QString argument.
     void call(const char *slot);
     void call(const char *slot, const QString &argument);
+    // Waits, with a generous timeout, until no COMPUTE runs or waits; false on a timeout.
+    bool wait_for_compute();
 
 protected:
     QString ask_open_file_name() override;
     QString ask_save_directory() override;
     void show_warning(const QString &text) override;
+    bool ask_overwrite(const QStringList &names) override;
+    QString ask_strokes_file_to_open() override;
+    QString ask_strokes_file_to_save() override;
     UnsavedAnswer ask_unsaved_work(bool can_save) override;
 };
 

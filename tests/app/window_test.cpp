@@ -116,17 +116,27 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
 {
     TestWindow window;
     const QList<QAction *> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 2);
+    ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
     EXPECT_EQ(menus[1]->text(), QStringLiteral("&Edit"));
     const QList<QAction *> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 5);
+    ASSERT_EQ(entries.size(), 8);
     EXPECT_EQ(entries[0], window.open_action);
     EXPECT_EQ(entries[1], window.recent_menu->menuAction());
     EXPECT_EQ(entries[2], window.save_action);
     EXPECT_TRUE(entries[3]->isSeparator());
-    EXPECT_EQ(entries[4], window.quit_action);
+    EXPECT_EQ(entries[4], window.open_strokes_action);
+    EXPECT_EQ(entries[5], window.save_strokes_action);
+    EXPECT_TRUE(entries[6]->isSeparator());
+    EXPECT_EQ(entries[7], window.quit_action);
     EXPECT_EQ(window.quit_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(menus[2]->text(), QStringLiteral("&Compute"));
+    EXPECT_EQ(menus[2]->menu()->actions(),
+              (QList<QAction *> {window.compute_action, window.cancel_action, window.live_action}));
+    EXPECT_EQ(window.compute_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Return")));
+    EXPECT_EQ(window.cancel_action->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(window.live_action->isCheckable());
+    EXPECT_FALSE(window.live_action->isChecked());
     EXPECT_EQ(window.open_action->text(), QStringLiteral("&Open file..."));
     EXPECT_EQ(window.save_action->text(), QStringLiteral("&Save files..."));
     EXPECT_EQ(window.open_action->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
@@ -183,7 +193,7 @@ TEST(WindowControls, BrushFieldSetsTheTruncatedWidth)
     EXPECT_EQ(window.segmented_image->brush_width, 5);
 }
 
-TEST(WindowControls, CtrlOAndCtrlSAskForAFileAndADirectory)
+TEST(WindowControls, CtrlOAsksForAFileAndCtrlSWaitsForResults)
 {
     TestWindow window;
     window.activateWindow();
@@ -191,8 +201,9 @@ TEST(WindowControls, CtrlOAndCtrlSAskForAFileAndADirectory)
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(window.open_asks, 1);
     EXPECT_EQ(window.save_asks, 0);
+    // Nothing computed, nothing to save: the action is disabled, and so is its shortcut.
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(window.save_asks, 1);
+    EXPECT_EQ(window.save_asks, 0);
     // Both dialogs were cancelled: nothing opened, nothing written, nothing complained about.
     EXPECT_TRUE(window.file_name.isEmpty());
     EXPECT_TRUE(window.warnings.isEmpty());

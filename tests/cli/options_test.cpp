@@ -30,6 +30,8 @@ TEST(Options, DefaultsAreTheWindows)
     EXPECT_EQ(o.k, 1000.0);
     EXPECT_TRUE(o.use_bbox);
     EXPECT_TRUE(o.stats_json.isEmpty());
+    EXPECT_FALSE(o.skip_existing);
+    EXPECT_TRUE(o.manifest.isEmpty());
 }
 
 TEST(Options, EveryOptionReachesItsField)
@@ -39,9 +41,12 @@ TEST(Options, EveryOptionReachesItsField)
     // "-v=1" is not a long option: only "--name=value" splits at the equals sign.
     EXPECT_FALSE(parsed.error.isEmpty());
 
-    const ParsedOptions ok = parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox",
-                                    "--output=out", "--stats-json", "s.json", "b.png"});
+    const ParsedOptions ok =
+        parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox", "--output=out",
+               "--stats-json", "s.json", "b.png", "--skip-existing", "--manifest=m.jsonl"});
     ASSERT_TRUE(ok.error.isEmpty()) << ok.error.toStdString();
+    EXPECT_TRUE(ok.options.skip_existing);
+    EXPECT_EQ(ok.options.manifest, "m.jsonl");
     EXPECT_EQ(ok.options.w, 2.5);
     EXPECT_EQ(ok.options.v, -0.25); // a value may start with a dash
     EXPECT_EQ(ok.options.k, 1000.0);
@@ -103,6 +108,8 @@ TEST(Options, MistakesAreRefusedWithTheirReason)
         {{"--batch", "l.txt", "-j", "two"}, "\"two\" is not a whole number"},
         {{"--batch", "l.txt", "a.png"}, "unexpected \"a.png\""},
         {{"a.png", "b.png", "-o", ""}, "needs a directory"},
+        {{"a.png", "b.png", "--manifest"}, "option --manifest needs a value"},
+        {{"a.png", "b.png", "--manifest="}, "option --manifest needs a file name"},
     };
     for (const Case &c : cases) {
         const ParsedOptions parsed = parse(c.words);
@@ -115,9 +122,9 @@ TEST(Options, MistakesAreRefusedWithTheirReason)
 TEST(Options, HelpMentionsEveryOption)
 {
     const QString help = help_text();
-    for (const char *option :
-         {"-o, --output DIR", "-w W", "-v V", "-k K", "--no-bbox", "--stats-json FILE",
-          "--batch LIST", "-j, --jobs N", "--help", "--version", "Exit status", "_mask.png",
-          "_object.png", "_background.png", "100 megapixels"})
+    for (const char *option : {"-o, --output DIR", "-w W", "-v V", "-k K", "--no-bbox",
+                               "--stats-json FILE", "--skip-existing", "--manifest FILE",
+                               "--batch LIST", "-j, --jobs N", "--help", "--version", "Exit status",
+                               "_mask.png", "_object.png", "_background.png", "100 megapixels"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
 }

@@ -13,6 +13,8 @@ public:
     using Release = void (*)(void *start, std::size_t capacity);
 
     BlockCache(std::size_t max_blocks, Release release);
+    // Releases what is still kept, so that nothing looks lost when the program ends.
+    ~BlockCache();
     BlockCache(const BlockCache &) = delete;
     BlockCache &operator=(const BlockCache &) = delete;
 

@@ -172,6 +172,10 @@ public:
     // reuses resident pages. These report and release what is kept (for every graph at once).
     static std::size_t kept_memory_bytes();
     static void release_kept_memory();
+    // Writes to every page that the first node_count node records and the first arc_pair_count
+    // arc pairs (each within what is reserved) occupy, so that a later graph reusing these arrays
+    // finds them resident. Stops early when control asks. Only before anything is added.
+    void prefault(int node_count, long long arc_pair_count, const SolveControl *control = nullptr);
 
     // Verifies the solver's invariants after maxflow(): tree links consistent, no residual arc
     // from the source tree to the sink tree, no queued node. Returns false at the first breach.

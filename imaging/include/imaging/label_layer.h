@@ -27,6 +27,9 @@ public:
     // Object, every other colour none. Alpha is ignored, except that a fully transparent pixel
     // is none.
     static LabelLayer from_strokes_image(const QImage &strokes);
+    // The strokes picture of this layer, which from_strokes_image reads back unchanged: pure red
+    // for Background, pure green for Object, fully transparent elsewhere (ARGB32).
+    QImage to_strokes_image() const;
 
     int width() const { return layer.width(); }
     int height() const { return layer.height(); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "flowgraph/flow_graph.h"
+#include "segmentation/compute_control.h"
 
 // Wall-clock milliseconds of the stages of the last compute().
 struct StageTimes
@@ -42,11 +43,12 @@ private:
 };
 
 // What compute() did. It refuses to run when a seed class has fewer than two seeds, because the
-// models of such a class are undefined.
+// models of such a class are undefined; it stops early, keeping no graph, when its control asks.
 enum class ComputeResult {
     done,
     too_few_background_seeds,
     too_few_object_seeds,
+    cancelled,
 };
 
 // Segmenter holds everything one segmentation needs. Every per-pixel quantity and every graph
@@ -99,6 +101,9 @@ public:
     std::unique_ptr<FlowGraph> graph;
 
     StageTimes last_times;
+    // Lets another thread follow compute() stage by stage and stop it (null: nobody watches).
+    // The control must outlive every compute() and warm_up() that runs while it is set.
+    ComputeControl *control = nullptr;
 
     // Image buffer and seeds.
 
@@ -138,8 +143,17 @@ public:
     // Refuses (printing one line, building nothing, changing nothing) when a class has fewer
     // than two seeds. Otherwise builds a fresh graph for the current image, seeds, parameters and
     // region, solves it and prints the flow; the graph then stays until delete_graph().
+    // When control asks for a stop, returns cancelled soon after (within a column of a pass or a
+    // few thousand solver steps), prints no flow and keeps no graph; the gradient, the maxima and
+    // the kept values are then those of no build.
     [[nodiscard]] ComputeResult compute();
-    // Replaces graph by a new one holding node_count nodes and no capacities.
+    // Makes the memory a build of the current image size needs resident (the gradient, the kept
+    // weights and the graph's arrays, which a released graph leaves for the next one), so that
+    // the first compute() pays no page faults for it. Changes no result; stops early when control
+    // asks. Releases any graph.
+    void warm_up();
+    // Replaces graph by a new one holding node_count nodes and no capacities (fewer when control
+    // asked for a stop meanwhile).
     void create_graph();
     // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
     // list order. Requires create_graph().
@@ -188,6 +202,14 @@ public:
 
 private:
     void init_kernels();
+    void enter_stage(ComputeStage stage)
+    {
+        if (control != nullptr)
+            control->enter(stage);
+    }
+    bool stop_asked() const { return stop_requested(control); }
+    // Drops what a stopped compute() built.
+    ComputeResult cancel_build();
     // The likelihood of a grey level p.
     double likelihood_of_level(double p) const;
 
