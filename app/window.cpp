@@ -604,25 +604,13 @@ bool Window::save_results()
     if (!existing.isEmpty() && !ask_overwrite(existing))
         return false;
     console_print("fileName: %s\n", base.toLocal8Bit().constData());
-    // The pictures as computed, so that the files equal what the command-line tool writes;
-    // encoded side by side on the cores, the mask (flat, quick) last. The three files are
-    // written together or not at all, so an old set is never mixed with a new one.
-    const QImage *const pictures[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
-    std::vector<QByteArray> encoded = encode_pngs(pictures);
-    std::reverse(encoded.begin(), encoded.end());
-    QList<OutputFile> files;
-    QString problem;
-    for (std::size_t n = 0; n < 3; ++n) {
-        const QString name = base + QLatin1String(outputs[n].suffix);
-        if (encoded[n].isEmpty()) {
-            problem = QStringLiteral("%1: there is no picture to write")
-                          .arg(QDir(directory).filePath(name));
-            break;
-        }
-        files.append({name, std::move(encoded[n])});
-    }
-    if (problem.isEmpty())
-        problem = write_output_set(directory, files);
+    // The pictures as computed, so that the files equal what the command-line tool writes,
+    // written together or not at all, so that an old set is never mixed with a new one.
+    const QImage *const pictures[3] = {outputs[0].image, outputs[1].image, outputs[2].image};
+    QStringList names;
+    for (const Output &output : outputs)
+        names << base + QLatin1String(output.suffix);
+    const QString problem = write_png_set(directory, names, pictures);
     if (!problem.isEmpty()) {
         warn_save_failed(problem);
         return false;

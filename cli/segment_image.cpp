@@ -69,25 +69,6 @@ QString too_few_seeds(const char *which, long long count)
         .arg(count);
 }
 
-// Encodes the three pictures side by side on the cores, the mask (flat, quick) last, and puts
-// them in place together.
-[[nodiscard]] QString save_outputs(const QImage *const (&pictures)[3], const QString &dir,
-                                   const QStringList &names)
-{
-    const QImage *const slowest_first[3] = {pictures[2], pictures[1], pictures[0]};
-    std::vector<QByteArray> encoded = encode_pngs(slowest_first);
-    std::reverse(encoded.begin(), encoded.end());
-    QList<OutputFile> files;
-    for (std::size_t n = 0; n < 3; ++n) {
-        const QString &name = names.at(static_cast<qsizetype>(n));
-        if (encoded[n].isEmpty())
-            return QStringLiteral("%1: the picture cannot be encoded as PNG")
-                .arg(QDir(dir).filePath(name));
-        files.append({name, std::move(encoded[n])});
-    }
-    return write_output_set(dir, files);
-}
-
 } // namespace
 
 QString output_base_name(const QString &image_path)
@@ -228,7 +209,7 @@ ImageReport segment_image(const ImageJob &job)
     const QImage *const pictures[3] = {&images.binary_mask, &images.fg_segmented,
                                        &images.bg_segmented};
     if (const QString problem =
-            save_outputs(pictures, job.options.output_dir, output_names(job.image));
+            write_png_set(job.options.output_dir, output_names(job.image), pictures);
         !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
     report.outputs = output_paths(job.image, job.options.output_dir);

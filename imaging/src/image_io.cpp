@@ -5,10 +5,12 @@
 
 #include <imaging/output_files.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -95,4 +97,20 @@ QString write_png_bytes(const QByteArray &png, const QString &path)
     // One file is a set of one: written, flushed and renamed into place by the one writer.
     const QFileInfo info(path);
     return write_output_set(info.path(), {{info.fileName(), png}});
+}
+
+QString write_png_set(const QString &dir, const QStringList &names,
+                      std::span<const QImage *const> pictures)
+{
+    const std::vector<const QImage *> last_first(pictures.rbegin(), pictures.rend());
+    std::vector<QByteArray> encoded = encode_pngs(last_first);
+    std::reverse(encoded.begin(), encoded.end());
+    QList<OutputFile> files;
+    for (std::size_t n = 0; n < encoded.size(); ++n) {
+        const QString &name = names.at(static_cast<qsizetype>(n));
+        if (encoded[n].isEmpty())
+            return QStringLiteral("%1: there is no picture to write").arg(QDir(dir).filePath(name));
+        files.append({name, std::move(encoded[n])});
+    }
+    return write_output_set(dir, files);
 }

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <span>
 #include <vector>
@@ -47,3 +48,10 @@ struct LoadedImage
 // write_png for contents already encoded by encode_png; an empty `png` is refused as a picture
 // that could not be encoded.
 [[nodiscard]] QString write_png_bytes(const QByteArray &png, const QString &path);
+
+// Encodes pictures[n] as the PNG file names[n] in `dir`, side by side on the cores, and writes
+// the files with write_output_set: all or none. The first picture is encoded last, so a flat
+// mask given first does not hold up the others. Returns an empty string on success, otherwise
+// one line naming the file and the reason.
+[[nodiscard]] QString write_png_set(const QString &dir, const QStringList &names,
+                                    std::span<const QImage *const> pictures);
