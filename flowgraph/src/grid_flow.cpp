@@ -1,21 +1,15 @@
-// The grid solver: two search trees grown breadth first in alternating passes, one level at a
-// time, each node labelled with its distance from its terminal along the tree. When a scan finds
-// a residual arc into the other tree, the bottleneck is pushed along the path; nodes whose tree
-// arc saturated become orphans. An orphan first looks for a new parent one level closer to its
-// terminal, which keeps its label and its subtree; failing that it takes the nearest neighbour
-// of its tree as parent and a larger label, and its children become orphans in turn; with no
-// neighbour left it leaves the tree.
+// The grid solver: two search trees, one grown from the source and one from the sink, over the
+// residual arcs of a four-connected grid. When they touch, the bottleneck is pushed along the
+// path; nodes whose tree arc saturates become orphans, which look for a new parent in their tree
+// (one whose path still reaches the terminal, the nearest such) or are released; the search then
+// goes on from the same trees. Each node keeps its distance to its terminal, with the clock step
+// at which that distance was last known exact, so that checking a parent candidate stops early
+// and growth can re-hang a node below a nearer parent.
 //
-// Tree arcs always join a node labelled L to a parent labelled L - 1, so a parent is never found
-// among a node's own descendants and the trees stay acyclic without walking to the root. Paths
-// stay near the shortest ones, where the plain search trees let them grow long on photos whose
-// object and background look alike.
-//
-// The answer needs both trees closed: no residual arc may leave the source tree or enter the sink
-// tree. A scanned node loses that property only when a neighbour leaves its tree, and the
-// neighbour leaves only when no node of the tree outside the orphan queue can feed it; so every
-// orphan that stays in its tree is checked once more, and queued again for a scan when it has a
-// residual arc to the outside. The solve ends when neither tree has a node left to scan.
+// What makes it fast on large grids is the layout: one 32-byte record per pixel holds the four
+// residuals, the terminal residual and the tree state, neighbours are found by adding a fixed
+// offset, and no arc lists are followed. A scan, an adoption or a step of an augmenting path reads
+// one or two records instead of a node, its arc list and the arcs' targets.
 #include "flowgraph/grid_flow.h"
 
 #include <climits>
@@ -26,11 +20,27 @@
 
 namespace {
 
-// A watcher's stop flag is read every this many scans and adoptions.
+// A watcher's stop flag is read every this many main-loop steps and adoptions.
 constexpr std::uint32_t POLL_STEPS = 4096;
-// How many queue entries ahead of its scan a node's record, and then its horizontal neighbours'
-// records, are asked for: breadth-first order is one the hardware cannot predict.
+// How many active-list entries ahead of its scan a node's record, and then its horizontal
+// neighbours' records, are asked for: breadth-first order is one the hardware cannot predict.
 constexpr std::size_t PREFETCH_AHEAD = 16;
+constexpr std::int32_t DEPTH_INFINITE = 2147483647;
+
+float not_nan(float c)
+{
+    return c == c ? c : 0.0f;
+}
+
+template<typename T>
+void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
+{
+    try {
+        list.push_back(value);
+    } catch (const std::bad_alloc &) {
+        flowgraph_fatal(error_fn, "Not enough memory!");
+    }
+}
 
 } // namespace
 
@@ -65,25 +75,6 @@ void GridFlow::fatal(const char *message) const
 {
     flowgraph_fatal(error_fn, message);
 }
-
-namespace {
-
-float not_nan(float c)
-{
-    return c == c ? c : 0.0f;
-}
-
-template<typename T>
-void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
-{
-    try {
-        list.push_back(value);
-    } catch (const std::bad_alloc &) {
-        flowgraph_fatal(error_fn, "Not enough memory!");
-    }
-}
-
-} // namespace
 
 void GridFlow::add_terminal_weights(int i, float cap_source, float cap_sink)
 {
@@ -128,17 +119,32 @@ float GridFlow::maxflow()
         fatal("maxflow() runs only once on a grid!");
     solved = true;
     init_trees();
-    // Grow the tree whose frontier is smaller: it costs less to scan and keeps both trees about
-    // equally deep, so that paths meet halfway.
-    while (!stopped) {
-        const std::size_t source_queue = next[0].size();
-        const std::size_t sink_queue = next[1].size();
-        if (source_queue == 0 && sink_queue == 0)
+    std::uint32_t current = FlowGraph::NO_NODE;
+    for (;;) {
+        if (current != FlowGraph::NO_NODE && cells[current].tree == FREE)
+            current = FlowGraph::NO_NODE;
+        if (current == FlowGraph::NO_NODE) {
+            current = pop_active();
+            if (current == FlowGraph::NO_NODE)
+                break;
+        }
+        if (control && ++steps >= POLL_STEPS && poll_stop())
             break;
-        if (source_queue != 0 && (sink_queue == 0 || source_queue <= sink_queue))
-            pass<false>();
+        const int d = cells[current].tree == SINK ? grow<true>(current) : grow<false>(current);
+        ++clock;
+        if (d < 0) {
+            current = FlowGraph::NO_NODE;
+            continue;
+        }
+        // The scan stopped at an arc into the other tree: push flow through it, then scan the
+        // same node again from its first arc.
+        if (cells[current].tree == SINK)
+            augment(neighbour(current, d), d ^ 1);
         else
-            pass<true>();
+            augment(current, d);
+        process_orphans();
+        if (stopped)
+            break;
     }
     if (control)
         control->progress.store(augmentations, std::memory_order_relaxed);
@@ -151,100 +157,77 @@ void GridFlow::init_trees()
         Cell &c = cells[i];
         if (c.tree != FREE || c.terminal == 0.0f)
             continue;
-        const bool sink = c.terminal < 0.0f;
-        c.tree = sink ? SINK : SOURCE;
+        c.tree = c.terminal < 0.0f ? SINK : SOURCE;
         c.parent = PARENT_TERMINAL;
-        c.label = 1;
-        top_label[sink] = 1;
-        if (sink)
-            enqueue<true>(i, false);
-        else
-            enqueue<false>(i, false);
+        c.depth = 1;
+        activate(i);
     }
-    terminal_nodes.clear();
-    terminal_nodes.shrink_to_fit();
+    std::vector<std::uint32_t>().swap(terminal_nodes);
 }
 
-template<bool Sink>
-void GridFlow::enqueue(std::uint32_t v, bool this_pass)
+void GridFlow::activate(std::uint32_t v)
 {
-    constexpr std::uint8_t queued = Sink ? QUEUED_SINK : QUEUED_SOURCE;
     Cell &c = cells[v];
-    if (c.flags & queued)
+    if (c.queued)
         return;
-    c.flags |= queued;
-    std::vector<std::uint32_t> &list =
-        this_pass && pass_tree == static_cast<int>(Sink) ? current[Sink] : next[Sink];
-    push_or_die(list, v, error_fn);
+    c.queued = 1;
+    push_or_die(active_later, v, error_fn);
 }
 
-template<bool Sink>
-void GridFlow::pass()
+std::uint32_t GridFlow::pop_active()
 {
-    constexpr std::uint8_t own = Sink ? SINK : SOURCE;
-    constexpr std::uint8_t queued = Sink ? QUEUED_SINK : QUEUED_SOURCE;
-    pass_tree = Sink;
-    std::vector<std::uint32_t> &list = current[Sink];
-    list.swap(next[Sink]);
-    // The list may grow while it is scanned: orphans that stay in this tree and need a new scan
-    // are appended to it.
-    for (std::size_t k = 0; k < list.size() && !stopped; ++k) {
-        if (k + PREFETCH_AHEAD < list.size()) {
-            const std::uint32_t ahead = list[k + PREFETCH_AHEAD];
+    for (;;) {
+        if (active_taken == active_now.size()) {
+            active_now.clear();
+            active_now.swap(active_later);
+            active_taken = 0;
+            if (active_now.empty())
+                return FlowGraph::NO_NODE;
+        }
+        if (active_taken + PREFETCH_AHEAD < active_now.size()) {
+            const std::uint32_t ahead = active_now[active_taken + PREFETCH_AHEAD];
             __builtin_prefetch(&cells[ahead]);
             __builtin_prefetch(&cells[neighbour(ahead, LEFT)]);
             __builtin_prefetch(&cells[neighbour(ahead, RIGHT)]);
         }
-        const std::uint32_t v = list[k];
+        const std::uint32_t v = active_now[active_taken++];
         Cell &c = cells[v];
-        c.flags &= static_cast<std::uint8_t>(~queued);
-        if (c.tree != own)
-            continue; // left the tree while queued
-        if (control && ++steps >= POLL_STEPS && poll_stop())
-            break;
-        scan<Sink>(v);
+        c.queued = 0;
+        // A node released while it waited is skipped.
+        if (c.tree != FREE)
+            return v;
     }
-    list.clear();
-    pass_tree = -1;
 }
 
-// Scans every residual arc leaving v (entering v, for the sink tree): free neighbours join the
-// tree one level below v; a neighbour of the other tree closes a path, which is augmented, again
-// and again while that arc has residual and v stays in its tree.
+// One scan of v's residual arcs (leaving v in the source tree, entering it in the sink tree):
+// free neighbours join v's tree, neighbours of the same tree are re-hung below v when that
+// shortens their path, and the first neighbour of the other tree ends the scan. Returns the
+// direction of that neighbour, or -1.
 template<bool Sink>
-void GridFlow::scan(std::uint32_t v)
+int GridFlow::grow(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
+    const Cell &c = cells[v];
     for (int d = 0; d < 4; ++d) {
-        for (;;) {
-            Cell &c = cells[v];
-            if (c.tree != own)
-                return;
-            const std::uint32_t w = neighbour(v, d);
-            Cell &n = cells[w];
-            const float r = Sink ? n.residual[d ^ 1] : c.residual[d];
-            if (!(r > 0.0f))
-                break;
-            if (n.tree == FREE) {
-                n.tree = own;
-                n.parent = static_cast<std::uint8_t>(d ^ 1);
-                n.label = c.label + 1;
-                if (n.label > top_label[Sink])
-                    top_label[Sink] = n.label;
-                enqueue<Sink>(w, false);
-                break;
-            }
-            if (n.tree == own)
-                break;
-            if (Sink)
-                augment(w, d ^ 1);
-            else
-                augment(v, d);
-            process_orphans();
-            if (stopped)
-                return;
+        const std::uint32_t w = neighbour(v, d);
+        Cell &n = cells[w];
+        if ((Sink ? n.residual[d ^ 1] : c.residual[d]) == 0.0f)
+            continue;
+        if (n.tree == FREE) {
+            n.tree = own;
+            n.parent = static_cast<std::uint8_t>(d ^ 1);
+            n.stamp = c.stamp;
+            n.depth = c.depth + 1;
+            activate(w);
+        } else if (n.tree != own) {
+            return d;
+        } else if (n.stamp <= c.stamp && n.depth > c.depth) {
+            n.parent = static_cast<std::uint8_t>(d ^ 1);
+            n.stamp = c.stamp;
+            n.depth = c.depth + 1;
         }
     }
+    return -1;
 }
 
 // Pushes the bottleneck along source root -> ... -> v -> w -> ... -> sink root, where w is v's
@@ -255,81 +238,77 @@ void GridFlow::augment(std::uint32_t v, int d)
 {
     const std::uint32_t w = neighbour(v, d);
     float bottleneck = cells[v].residual[d];
-    std::uint32_t u = v;
-    while (cells[u].parent != PARENT_TERMINAL) {
-        const int pd = cells[u].parent;
-        const std::uint32_t p = neighbour(u, pd);
-        const float r = cells[p].residual[pd ^ 1];
-        if (r < bottleneck)
-            bottleneck = r;
-        u = p;
+    // The first walks find the bottleneck and write down the nodes passed; the pushes then
+    // follow that record, so their loads do not wait on one another.
+    path.clear();
+    std::uint32_t s = v;
+    while (cells[s].parent != PARENT_TERMINAL) {
+        const int pd = cells[s].parent;
+        const std::uint32_t p = neighbour(s, pd);
+        push_or_die(path, s, error_fn);
+        if (cells[p].residual[pd ^ 1] < bottleneck)
+            bottleneck = cells[p].residual[pd ^ 1];
+        s = p;
     }
-    if (cells[u].terminal < bottleneck)
-        bottleneck = cells[u].terminal;
-    u = w;
-    while (cells[u].parent != PARENT_TERMINAL) {
-        const int pd = cells[u].parent;
-        const float r = cells[u].residual[pd];
-        if (r < bottleneck)
-            bottleneck = r;
-        u = neighbour(u, pd);
+    if (cells[s].terminal < bottleneck)
+        bottleneck = cells[s].terminal;
+    const std::size_t source_steps = path.size();
+    std::uint32_t t = w;
+    while (cells[t].parent != PARENT_TERMINAL) {
+        const int pd = cells[t].parent;
+        push_or_die(path, t, error_fn);
+        if (cells[t].residual[pd] < bottleneck)
+            bottleneck = cells[t].residual[pd];
+        t = neighbour(t, pd);
     }
-    if (-cells[u].terminal < bottleneck)
-        bottleneck = -cells[u].terminal;
+    if (-cells[t].terminal < bottleneck)
+        bottleneck = -cells[t].terminal;
 
     cells[v].residual[d] -= bottleneck;
     cells[w].residual[d ^ 1] += bottleneck;
-    u = v;
-    while (cells[u].parent != PARENT_TERMINAL) {
+    // The bottleneck was taken from these very values, so at least one reaches exactly zero.
+    for (std::size_t k = 0; k < source_steps; ++k) {
+        const std::uint32_t u = path[k];
         const int pd = cells[u].parent;
-        const std::uint32_t p = neighbour(u, pd);
-        float &forward = cells[p].residual[pd ^ 1];
+        float &forward = cells[neighbour(u, pd)].residual[pd ^ 1];
         forward -= bottleneck;
         cells[u].residual[pd] += bottleneck;
         if (forward == 0.0f)
             make_orphan(u);
-        u = p;
     }
-    cells[u].terminal -= bottleneck;
-    if (cells[u].terminal == 0.0f)
-        make_orphan(u);
-    u = w;
-    while (cells[u].parent != PARENT_TERMINAL) {
+    cells[s].terminal -= bottleneck;
+    if (cells[s].terminal == 0.0f)
+        make_orphan(s);
+    for (std::size_t k = source_steps; k < path.size(); ++k) {
+        const std::uint32_t u = path[k];
         const int pd = cells[u].parent;
-        const std::uint32_t p = neighbour(u, pd);
         float &forward = cells[u].residual[pd];
         forward -= bottleneck;
-        cells[p].residual[pd ^ 1] += bottleneck;
+        cells[neighbour(u, pd)].residual[pd ^ 1] += bottleneck;
         if (forward == 0.0f)
             make_orphan(u);
-        u = p;
     }
-    cells[u].terminal += bottleneck;
-    if (cells[u].terminal == 0.0f)
-        make_orphan(u);
+    cells[t].terminal += bottleneck;
+    if (cells[t].terminal == 0.0f)
+        make_orphan(t);
     flow += bottleneck;
     ++augmentations;
 }
 
 void GridFlow::make_orphan(std::uint32_t v)
 {
-    Cell &c = cells[v];
-    c.parent = PARENT_NONE;
-    c.flags |= ORPHAN;
+    cells[v].parent = PARENT_NONE;
     push_or_die(orphans, v, error_fn);
 }
 
 void GridFlow::process_orphans()
 {
-    // First in, first out: the orphans of one augmentation lie nearest their terminal first,
-    // and children orphaned by a relabel follow their parent.
+    // First in, first out; orphans that a release causes are handled in the same pass.
     for (std::size_t k = 0; k < orphans.size(); ++k) {
         if (control && ++steps >= POLL_STEPS && poll_stop())
             break;
         const std::uint32_t v = orphans[k];
-        Cell &c = cells[v];
-        c.flags &= static_cast<std::uint8_t>(~ORPHAN);
-        if (c.tree == SINK)
+        if (cells[v].tree == SINK)
             adopt<true>(v);
         else
             adopt<false>(v);
@@ -337,83 +316,82 @@ void GridFlow::process_orphans()
     orphans.clear();
 }
 
+// Finds orphan v the nearest parent in its tree whose own path still reaches the terminal, or
+// releases v, queueing the neighbours that could take it back and orphaning its children.
 template<bool Sink>
 void GridFlow::adopt(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
-    Cell &c = cells[v];
-    const std::int32_t label = c.label;
-    // A neighbour that can feed v (or that v can feed, in the sink tree) and is in the tree.
-    const auto candidate = [&](int d) -> const Cell * {
-        const Cell &n = cells[neighbour(v, d)];
-        const float r = Sink ? c.residual[d] : n.residual[d ^ 1];
-        if (r > 0.0f && n.tree == own && !(n.flags & ORPHAN))
-            return &n;
-        return nullptr;
+    // Residual of the arc along which flow would pass between v and its neighbour in direction
+    // d: into v in the source tree, out of v in the sink tree.
+    const auto toward_tree = [&](int d) {
+        return Sink ? cells[v].residual[d] : cells[neighbour(v, d)].residual[d ^ 1];
     };
-    // Children labelled at most new_label lose v as parent.
-    const auto release_children = [&](std::int32_t new_label) {
-        for (int d = 0; d < 4; ++d) {
-            const std::uint32_t w = neighbour(v, d);
-            const Cell &n = cells[w];
-            if (n.tree == own && n.parent == (d ^ 1) && !(n.flags & ORPHAN) && n.label <= new_label)
-                make_orphan(w);
-        }
-    };
-
-    const bool rooted = Sink ? c.terminal < 0.0f : c.terminal > 0.0f;
-    if (rooted) {
-        c.parent = PARENT_TERMINAL;
-        c.label = 1;
-    } else {
-        // Any parent nearer the terminal than v keeps v's label, and with it the subtree.
-        int found = -1;
-        std::int32_t best = INT_MAX;
-        for (int d = 0; d < 4; ++d) {
-            const Cell *n = candidate(d);
-            if (n && n->label < best) {
-                best = n->label;
-                found = d;
-            }
-        }
-        // A part of the tree cut off from its terminal would otherwise pass larger and larger
-        // labels around for ever; no attached node is deeper than the tree has grown.
-        if (found < 0 || best > top_label[Sink]) {
-            release_children(INT_MAX);
-            c.tree = FREE;
-            // Neighbours that can still feed v lie in that cut-off part or are about to be
-            // scanned, or v would have been adopted; scanning them again keeps the tree closed
-            // once the part has found its way back or left.
-            for (int d = 0; d < 4; ++d) {
-                if (candidate(d))
-                    enqueue<Sink>(neighbour(v, d), true);
-            }
-            return;
-        }
-        if (best >= label) {
-            // Children no deeper than v's new label would no longer lie below it.
-            c.label = best + 1;
-            release_children(c.label);
-        }
-        c.parent = static_cast<std::uint8_t>(found);
-    }
-    if (open_to_outside<Sink>(v))
-        enqueue<Sink>(v, true);
-}
-
-// True when v has a residual arc leaving its tree (entering it, for the sink tree).
-template<bool Sink>
-bool GridFlow::open_to_outside(std::uint32_t v) const
-{
-    constexpr std::uint8_t own = Sink ? SINK : SOURCE;
-    const Cell &c = cells[v];
+    int best = -1;
+    std::int64_t best_distance = DEPTH_INFINITE;
     for (int d = 0; d < 4; ++d) {
-        const Cell &n = cells[neighbour(v, d)];
-        const float r = Sink ? n.residual[d ^ 1] : c.residual[d];
-        if (r > 0.0f && n.tree != own)
-            return true;
+        if (toward_tree(d) == 0.0f)
+            continue;
+        const std::uint32_t j = neighbour(v, d);
+        if (cells[j].tree != own)
+            continue;
+        // Does j still reach the terminal? Walk up to a node confirmed in this step, a root, or
+        // an orphan, writing down the nodes passed for the stamping below.
+        std::int64_t distance = 0;
+        std::uint32_t k = j;
+        bool reaches = false;
+        path.clear();
+        for (;;) {
+            Cell &ck = cells[k];
+            if (ck.stamp == clock) {
+                distance += ck.depth;
+                reaches = true;
+                break;
+            }
+            ++distance;
+            if (ck.parent == PARENT_TERMINAL) {
+                ck.stamp = clock;
+                ck.depth = 1;
+                reaches = true;
+                break;
+            }
+            if (ck.parent == PARENT_NONE)
+                break;
+            push_or_die(path, k, error_fn);
+            k = neighbour(k, ck.parent);
+        }
+        if (!reaches || distance >= DEPTH_INFINITE)
+            continue;
+        if (distance < best_distance) {
+            best = d;
+            best_distance = distance;
+        }
+        // The walk ended at a node stamped now, so the recorded nodes are those still to stamp.
+        for (const std::uint32_t u : path) {
+            cells[u].stamp = clock;
+            cells[u].depth = static_cast<std::int32_t>(distance);
+            --distance;
+        }
     }
-    return false;
+
+    Cell &c = cells[v];
+    if (best >= 0) {
+        c.parent = static_cast<std::uint8_t>(best);
+        c.stamp = clock;
+        c.depth = static_cast<std::int32_t>(best_distance + 1);
+        return;
+    }
+    c.tree = FREE;
+    for (int d = 0; d < 4; ++d) {
+        const std::uint32_t j = neighbour(v, d);
+        Cell &n = cells[j];
+        if (n.tree != own)
+            continue;
+        if (toward_tree(d) != 0.0f)
+            activate(j);
+        if (n.parent == (d ^ 1))
+            make_orphan(j);
+    }
 }
 
 bool GridFlow::poll_stop()
@@ -427,7 +405,7 @@ bool GridFlow::poll_stop()
 
 bool GridFlow::check_solved() const
 {
-    if (!orphans.empty() || !next[0].empty() || !next[1].empty())
+    if (!orphans.empty() || active_taken != active_now.size() || !active_later.empty())
         return false;
     const auto n = static_cast<std::uint32_t>(node_count());
     for (std::uint32_t v = 0; v < n; ++v) {
@@ -438,22 +416,25 @@ bool GridFlow::check_solved() const
             continue;
         }
         const bool sink = c.tree == SINK;
-        if (c.flags & ORPHAN)
-            return false;
         if (c.parent == PARENT_TERMINAL) {
-            if (c.label != 1 || (sink ? !(c.terminal < 0.0f) : !(c.terminal > 0.0f)))
+            if (sink ? !(c.terminal < 0.0f) : !(c.terminal > 0.0f))
                 return false;
         } else {
             if (c.parent > RIGHT)
                 return false;
             const Cell &p = cells[neighbour(v, c.parent)];
             const float r = sink ? c.residual[c.parent] : p.residual[c.parent ^ 1];
-            if (p.tree != c.tree || p.label >= c.label || !(r > 0.0f))
+            if (p.tree != c.tree || !(r > 0.0f))
                 return false;
         }
-        const bool closed = sink ? !open_to_outside<true>(v) : !open_to_outside<false>(v);
-        if (!closed)
-            return false;
+        // No residual arc may leave the source tree, or enter the sink tree, towards a node
+        // outside it.
+        for (int d = 0; d < 4; ++d) {
+            const Cell &w = cells[neighbour(v, d)];
+            const float r = sink ? w.residual[d ^ 1] : c.residual[d];
+            if (r > 0.0f && w.tree != c.tree)
+                return false;
+        }
     }
     return true;
 }

@@ -1,5 +1,5 @@
-// A max-flow solver for four-connected pixel grids: breadth-first search trees from both terminals
-// with distance labels, neighbours found by index arithmetic and residuals held per direction.
+// A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
+// out for the grid (neighbours by index arithmetic, residuals per direction, 32 bytes a node).
 #pragma once
 
 #include <cstdint>
@@ -21,8 +21,7 @@
 // cut. Build first, solve once; the graph is then only read.
 //
 // Fatal conditions (exhausted memory, a grid too large, misuse) call the error function and end
-// the process with exit status 1. Neither copyable nor movable: the solver's queues index into
-// the node array.
+// the process with exit status 1. Neither copyable nor movable, like FlowGraph.
 class GridFlow
 {
 public:
@@ -74,7 +73,8 @@ public:
     static constexpr int RIGHT = 3;
 
     // Checks, after maxflow(), that tree links are consistent, no residual arc leaves the source
-    // tree or enters the sink tree, and no queue or orphan is left. False at the first breach.
+    // tree or enters the sink tree, and no active node or orphan is left. False at the first
+    // breach.
     bool check_solved() const;
 
 private:
@@ -83,11 +83,12 @@ private:
     {
         float residual[4]; // towards UP, DOWN, LEFT, RIGHT
         float terminal; // > 0 from the source, < 0 (its magnitude) to the sink
-        std::int32_t label; // arcs to the own terminal along the tree (1 for a root)
+        std::int32_t depth; // arcs to the own terminal, exact when stamp is the clock
+        std::int32_t stamp; // solver clock at which depth was last known exact
         std::uint8_t tree; // FREE, SOURCE or SINK
         std::uint8_t parent; // direction of the parent, PARENT_TERMINAL or PARENT_NONE
-        std::uint8_t flags; // ORPHAN, QUEUED_SOURCE, QUEUED_SINK
-        std::uint8_t unused[5];
+        std::uint8_t queued; // waits in an active list
+        std::uint8_t unused;
     };
     static_assert(sizeof(Cell) == 32, "cells stay at 32 bytes");
 
@@ -95,10 +96,8 @@ private:
     static constexpr std::uint8_t SOURCE = 1;
     static constexpr std::uint8_t SINK = 2;
     static constexpr std::uint8_t PARENT_TERMINAL = 4;
+    // In a tree: an orphan, waiting for a new parent.
     static constexpr std::uint8_t PARENT_NONE = 5;
-    static constexpr std::uint8_t ORPHAN = 1;
-    static constexpr std::uint8_t QUEUED_SOURCE = 2;
-    static constexpr std::uint8_t QUEUED_SINK = 4;
 
     static std::uint8_t tree_of(const Cell &c) { return c.tree; }
     const Cell &cell(std::uint32_t i) const { return cells[i]; }
@@ -110,19 +109,15 @@ private:
 
     [[noreturn]] void fatal(const char *message) const;
     void init_trees();
+    void activate(std::uint32_t v);
+    std::uint32_t pop_active();
     template<bool Sink>
-    void pass();
-    template<bool Sink>
-    void scan(std::uint32_t v);
+    int grow(std::uint32_t v);
     void augment(std::uint32_t v, int d);
+    void make_orphan(std::uint32_t v);
     void process_orphans();
     template<bool Sink>
     void adopt(std::uint32_t v);
-    void make_orphan(std::uint32_t v);
-    template<bool Sink>
-    void enqueue(std::uint32_t v, bool this_pass);
-    template<bool Sink>
-    bool open_to_outside(std::uint32_t v) const;
     bool poll_stop();
 
     int width = 0;
@@ -139,16 +134,16 @@ private:
     float flow = 0.0f;
     bool solved = false;
 
-    // Frontiers of the two trees: the nodes the current pass scans and those of the next one.
-    std::vector<std::uint32_t> current[2];
-    std::vector<std::uint32_t> next[2];
-    std::int32_t top_label[2] = {0, 0}; // deepest label that growth gave in each tree
-    int pass_tree = -1; // the tree whose pass runs (0 source, 1 sink), -1 between passes
-    std::vector<std::uint32_t> orphans;
-    std::vector<std::uint32_t> path; // tree arcs of the path being augmented, by child node
+    // Active nodes, first in first out: the list being taken from and the one being filled.
+    std::vector<std::uint32_t> active_now;
+    std::size_t active_taken = 0;
+    std::vector<std::uint32_t> active_later;
+    std::vector<std::uint32_t> orphans; // first in first out
+    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
+    std::int32_t clock = 0;
 
     SolveControl *control = nullptr;
     std::uint64_t augmentations = 0;
-    std::uint32_t steps = 0; // scans and adoptions since the last poll
+    std::uint32_t steps = 0; // adoptions since the last poll
     bool stopped = false;
 };
