@@ -9,6 +9,7 @@
 #include <imaging/result_images.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QDir>
@@ -27,11 +28,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QUrl>
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 namespace {
@@ -172,6 +175,26 @@ Window::Window()
     QMenu *file_menu = menuBar()->addMenu(tr("&File"));
     file_menu->addAction(open_action);
     file_menu->addAction(save_action);
+
+    // The max-flow solver of COMPUTE, remembered between sessions.
+    QSettings settings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"));
+    parse_solver_name(settings.value(QStringLiteral("solver")).toString().toLatin1().constData(),
+                      segmenter.solver);
+    QMenu *solver_menu = menuBar()->addMenu(tr("S&olver"));
+    auto *solver_group = new QActionGroup(this);
+    for (const SolverChoice choice : {SolverChoice::fast, SolverChoice::reference}) {
+        QAction *action = solver_menu->addAction(
+            choice == SolverChoice::fast ? tr("&Fast (pixel grid)") : tr("&Reference"));
+        action->setObjectName(QStringLiteral("solver_%1").arg(QLatin1String(solver_name(choice))));
+        action->setCheckable(true);
+        action->setChecked(segmenter.solver == choice);
+        solver_group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, choice] {
+            segmenter.solver = choice;
+            QSettings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"))
+                .setValue(QStringLiteral("solver"), QLatin1String(solver_name(choice)));
+        });
+    }
 
     connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
     source_image->disc_painted = [this](QPointF centre, int width, int mode) {

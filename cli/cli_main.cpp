@@ -34,6 +34,7 @@ int run_single(const Options &options)
     job.v = options.v;
     job.k = options.k;
     job.use_bbox = options.use_bbox;
+    job.solver = options.solver;
     const ImageReport report = segment_image(job);
     if (!report.ok()) {
         cli_console::error(report.error);

@@ -30,13 +30,13 @@ bool parse_jobs(const QString &text, int &value)
     return true;
 }
 
-// The help text; %1 is the largest picture in megapixels. Kept as one raw string so that it
-// reads as it prints.
+// The help text; %1 is the largest picture in megapixels, %2 the default solver. Kept as one raw
+// string so that it reads as it prints.
 constexpr const char help_template[] =
     R"(usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]
-                    [--stats-json FILE]
+                    [--solver S] [--stats-json FILE]
        vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K]
-                    [--no-bbox] [--stats-json FILE]
+                    [--no-bbox] [--solver S] [--stats-json FILE]
        vellacut-cli --help | --version
 
 Separates IMAGE into object and background by a minimum graph cut, exactly as
@@ -64,6 +64,9 @@ Options:
   -k K               base of the exponential edge weights (default 1000.0)
   --no-bbox          build edges over the whole picture, not only over the
                      bounding box of the strokes
+  --solver S         max-flow solver: fast (made for the pixel grid) or
+                     reference (default %2); the cuts are the same, the
+                     printed flows may differ in the last digits by rounding
   --stats-json FILE  write, per image, the flow, the seed counts, the graph
                      region, the object pixel count and the milliseconds of
                      each stage: load, seeds, graph, statistics, gradient,
@@ -143,9 +146,10 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             }
         }
         static const QStringList with_value = {
-            QStringLiteral("-o"),     QStringLiteral("--output"), QStringLiteral("-w"),
-            QStringLiteral("-v"),     QStringLiteral("-k"),       QStringLiteral("-j"),
-            QStringLiteral("--jobs"), QStringLiteral("--batch"),  QStringLiteral("--stats-json"),
+            QStringLiteral("-o"),       QStringLiteral("--output"), QStringLiteral("-w"),
+            QStringLiteral("-v"),       QStringLiteral("-k"),       QStringLiteral("-j"),
+            QStringLiteral("--jobs"),   QStringLiteral("--batch"),  QStringLiteral("--stats-json"),
+            QStringLiteral("--solver"),
         };
         if (!with_value.contains(name)) {
             result.error = QStringLiteral("unknown option %1").arg(argument);
@@ -198,6 +202,13 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             }
             options.batch_list = value;
             batch_given = true;
+        } else if (name == QLatin1String("--solver")) {
+            if (!parse_solver_name(value.toUtf8().constData(), options.solver)) {
+                result.error =
+                    QStringLiteral("option --solver: \"%1\" is neither fast nor reference")
+                        .arg(value);
+                return result;
+            }
         } else if (name == QLatin1String("--stats-json")) {
             if (value.isEmpty()) {
                 result.error = QStringLiteral("option --stats-json needs a file name");
@@ -233,5 +244,7 @@ ParsedOptions parse_command_line(const QStringList &arguments)
 
 QString help_text()
 {
-    return QString::fromLatin1(help_template).arg(max_image_pixels / 1'000'000);
+    return QString::fromLatin1(help_template)
+        .arg(max_image_pixels / 1'000'000)
+        .arg(QString::fromLatin1(solver_name(default_solver)));
 }

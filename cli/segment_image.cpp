@@ -168,6 +168,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.k = job.k;
     segmenter.v = job.v;
     segmenter.w = job.w;
+    segmenter.solver = job.solver;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
     const LabelScan scan = build_labels(labels, image, segmenter, job.use_bbox);
@@ -193,7 +194,7 @@ ImageReport segment_image(const ImageJob &job)
             return failure(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
         return failure(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
     }
-    report.flow = static_cast<double>(segmenter.graph->flow_value());
+    report.flow = static_cast<double>(segmenter.flow_value());
     times.graph = segmenter.last_times.graph;
     times.statistics = segmenter.last_times.statistics;
     times.gradient = segmenter.last_times.gradient;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "flowgraph/solver_choice.h"
+
 // One pair to segment, with the parameters of the run.
 struct ImageJob
 {
@@ -15,6 +17,7 @@ struct ImageJob
     double v = 0.45;
     double k = 1000.0;
     bool use_bbox = true;
+    SolverChoice solver = default_solver;
 };
 
 // Milliseconds spent in each stage of one image; a stage that did not run stays negative.

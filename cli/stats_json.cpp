@@ -36,11 +36,13 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     entry.insert(QStringLiteral("status"), QStringLiteral("done"));
     entry.insert(QStringLiteral("width"), report.width);
     entry.insert(QStringLiteral("height"), report.height);
-    entry.insert(QStringLiteral("parameters"),
-                 QJsonObject {{QStringLiteral("w"), job.w},
-                              {QStringLiteral("v"), job.v},
-                              {QStringLiteral("k"), job.k},
-                              {QStringLiteral("bbox"), job.use_bbox}});
+    entry.insert(
+        QStringLiteral("parameters"),
+        QJsonObject {{QStringLiteral("w"), job.w},
+                     {QStringLiteral("v"), job.v},
+                     {QStringLiteral("k"), job.k},
+                     {QStringLiteral("bbox"), job.use_bbox},
+                     {QStringLiteral("solver"), QString::fromLatin1(solver_name(job.solver))}});
     entry.insert(QStringLiteral("flow"), report.flow);
     entry.insert(QStringLiteral("seeds"),
                  QJsonObject {{QStringLiteral("background"), report.background_seeds},

@@ -59,7 +59,8 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     storage = static_cast<Cell *>(std::calloc(nodes + 2 * margin, sizeof(Cell)));
     if (!storage)
         fatal("Not enough memory at malloc!");
-    cells = storage + margin;
+    cells = storage;
+    first = static_cast<std::uint32_t>(margin);
     offsets[UP] = -1;
     offsets[DOWN] = 1;
     offsets[LEFT] = -static_cast<std::int64_t>(height);
@@ -82,7 +83,8 @@ void GridFlow::add_terminal_weights(int i, float cap_source, float cap_sink)
         fatal("add_terminal_weights() cannot be used after maxflow()!");
     cap_source = not_nan(cap_source);
     cap_sink = not_nan(cap_sink);
-    Cell &c = cells[i];
+    const std::uint32_t u = first + static_cast<std::uint32_t>(i);
+    Cell &c = cells[u];
     const float d = c.terminal;
     if (d > 0.0f)
         cap_source += d;
@@ -90,7 +92,7 @@ void GridFlow::add_terminal_weights(int i, float cap_source, float cap_sink)
         cap_sink -= d;
     flow += cap_source < cap_sink ? cap_source : cap_sink;
     c.terminal = cap_source - cap_sink;
-    push_or_die(terminal_nodes, static_cast<std::uint32_t>(i), error_fn);
+    push_or_die(terminal_nodes, u, error_fn);
 }
 
 void GridFlow::add_down(int i, float cap, float rev_cap)
@@ -99,8 +101,9 @@ void GridFlow::add_down(int i, float cap, float rev_cap)
         fatal("add_down() cannot be used after maxflow()!");
     if (i % height == height - 1)
         fatal("add_down() from the last row!");
-    cells[i].residual[DOWN] += not_nan(cap);
-    cells[i + 1].residual[UP] += not_nan(rev_cap);
+    Cell *c = &cells[first + static_cast<std::uint32_t>(i)];
+    c[0].residual[DOWN] += not_nan(cap);
+    c[1].residual[UP] += not_nan(rev_cap);
 }
 
 void GridFlow::add_right(int i, float cap, float rev_cap)
@@ -109,8 +112,9 @@ void GridFlow::add_right(int i, float cap, float rev_cap)
         fatal("add_right() cannot be used after maxflow()!");
     if (i / height == width - 1)
         fatal("add_right() from the last column!");
-    cells[i].residual[RIGHT] += not_nan(cap);
-    cells[i + height].residual[LEFT] += not_nan(rev_cap);
+    Cell *c = &cells[first + static_cast<std::uint32_t>(i)];
+    c[0].residual[RIGHT] += not_nan(cap);
+    c[height].residual[LEFT] += not_nan(rev_cap);
 }
 
 float GridFlow::maxflow()
@@ -118,6 +122,10 @@ float GridFlow::maxflow()
     if (solved)
         fatal("maxflow() runs only once on a grid!");
     solved = true;
+    // The first step polls, so that a solve asked to stop before it starts does no work.
+    steps = POLL_STEPS - 1;
+    if (control)
+        control->progress.store(0, std::memory_order_relaxed);
     init_trees();
     std::uint32_t current = FlowGraph::NO_NODE;
     for (;;) {
@@ -408,7 +416,7 @@ bool GridFlow::check_solved() const
     if (!orphans.empty() || active_taken != active_now.size() || !active_later.empty())
         return false;
     const auto n = static_cast<std::uint32_t>(node_count());
-    for (std::uint32_t v = 0; v < n; ++v) {
+    for (std::uint32_t v = first; v < first + n; ++v) {
         const Cell &c = cells[v];
         if (c.tree == FREE) {
             if (c.terminal != 0.0f)

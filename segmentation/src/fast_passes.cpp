@@ -169,16 +169,10 @@ void Segmenter::build_gradient_fast()
 
 void Segmenter::build_edges_fast()
 {
-    const int last_row = height - 1;
-    const int last_column = width - 1;
     for (int x = roi_x_begin; x < roi_x_end; ++x) {
         int i = x * height + roi_y_begin;
         for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
-            const float c = edge_capacity(weights[static_cast<std::size_t>(i)]);
-            if (y < last_row)
-                graph->add_edge(i, i + 1, c, c);
-            if (x < last_column)
-                graph->add_edge(i, i + height, c, c);
+            add_pixel_edges(i, x, y, edge_capacity(weights[static_cast<std::size_t>(i)]));
         }
     }
 }

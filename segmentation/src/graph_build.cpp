@@ -60,31 +60,53 @@ ComputeResult Segmenter::compute()
     const auto t3 = clock::now();
     build_edges();
     const auto t4 = clock::now();
-    const float flow = graph->maxflow(false, nullptr);
+    float flow = 0.0f;
+    bool stopped = false;
+    if (grid) {
+        grid->set_control(solve_control);
+        flow = grid->maxflow();
+        stopped = grid->interrupted();
+    } else {
+        graph->set_control(solve_control);
+        flow = graph->maxflow(false, nullptr);
+        stopped = graph->interrupted();
+    }
     const auto t5 = clock::now();
-    segmentation_console::flow(flow);
     last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
+    if (stopped) {
+        // A stopped solve leaves no cut worth reading.
+        delete_graph();
+        return ComputeResult::stopped;
+    }
+    segmentation_console::flow(flow);
     return ComputeResult::done;
 }
 
 void Segmenter::create_graph()
 {
     // Release the old graph before the new one is allocated, so two never coexist.
-    graph.reset();
+    delete_graph();
+    if (solver == SolverChoice::fast) {
+        grid = std::make_unique<GridFlow>(width, height, report_error);
+        return;
+    }
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
     graph->add_nodes(node_count);
 }
 
 void Segmenter::set_seed_capacities()
 {
-    for (int i : indices_bg) {
+    const auto tie = [this](int i, float source, float sink) {
         assert(i >= 0 && i < node_count);
-        graph->add_terminal_weights(i, seed_capacity, 0.0f);
-    }
-    for (int i : indices_fg) {
-        assert(i >= 0 && i < node_count);
-        graph->add_terminal_weights(i, 0.0f, seed_capacity);
-    }
+        if (grid)
+            grid->add_terminal_weights(i, source, sink);
+        else
+            graph->add_terminal_weights(i, source, sink);
+    };
+    for (int i : indices_bg)
+        tie(i, seed_capacity, 0.0f);
+    for (int i : indices_fg)
+        tie(i, 0.0f, seed_capacity);
 }
 
 void Segmenter::build_graph()
@@ -144,11 +166,7 @@ void Segmenter::build_edges()
     for (int x = roi_x_begin; x < roi_x_end; ++x) {
         for (int y = roi_y_begin; y < roi_y_end; ++y) {
             const int i = x * height + y;
-            const float c = edge_capacity(edge_weight(i));
-            if (y < height - 1)
-                graph->add_edge(i, i + 1, c, c);
-            if (x < width - 1)
-                graph->add_edge(i, i + height, c, c);
+            add_pixel_edges(i, x, y, edge_capacity(edge_weight(i)));
         }
     }
 }

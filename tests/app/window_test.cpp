@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -115,7 +116,7 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
 {
     TestWindow window;
     const QList<QAction *> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 1);
+    ASSERT_EQ(menus.size(), 2);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
     const QList<QAction *> entries = menus[0]->menu()->actions();
     ASSERT_EQ(entries.size(), 2);
@@ -131,6 +132,29 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
     EXPECT_FALSE(window.open_action->icon().isNull());
     EXPECT_FALSE(window.save_action->icon().isNull());
     EXPECT_FALSE(window.open_action->icon().pixmap(32, 32).isNull());
+}
+
+TEST(WindowStartUp, SolverMenuChoosesAndRemembersTheSolver)
+{
+    QSettings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"))
+        .remove(QStringLiteral("solver"));
+    for (const SolverChoice choice : {SolverChoice::fast, SolverChoice::reference}) {
+        const QString name = QStringLiteral("solver_%1").arg(QLatin1String(solver_name(choice)));
+        {
+            TestWindow window;
+            ASSERT_EQ(window.menuBar()->actions().size(), 2);
+            EXPECT_EQ(window.menuBar()->actions()[1]->text(), QStringLiteral("S&olver"));
+            QAction *action = window.findChild<QAction *>(name);
+            ASSERT_TRUE(action);
+            action->trigger();
+            EXPECT_TRUE(action->isChecked());
+            EXPECT_EQ(window.segmenter.solver, choice);
+        }
+        // A new window starts with the choice of the last one.
+        TestWindow next;
+        EXPECT_EQ(next.segmenter.solver, choice);
+        EXPECT_TRUE(next.findChild<QAction *>(name)->isChecked());
+    }
 }
 
 TEST(WindowControls, DrawModeStateTable)

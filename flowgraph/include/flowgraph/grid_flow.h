@@ -54,17 +54,14 @@ public:
     bool interrupted() const { return stopped; }
 
     // Side of node i after maxflow(); see the contract above.
-    TerminalSide segment_of(int i) const
-    {
-        return tree_of(cell(static_cast<std::uint32_t>(i))) == SINK ? SINK_SIDE : SOURCE_SIDE;
-    }
+    TerminalSide segment_of(int i) const { return at(i).tree == SINK ? SINK_SIDE : SOURCE_SIDE; }
 
     float flow_value() const { return flow; }
     int grid_width() const { return width; }
     int grid_height() const { return height; }
     int node_count() const { return width * height; }
     // Residual of the arc from i towards its neighbour in direction d (UP, DOWN, LEFT, RIGHT).
-    float residual(int i, int d) const { return cell(static_cast<std::uint32_t>(i)).residual[d]; }
+    float residual(int i, int d) const { return at(i).residual[d]; }
 
     // Directions of a node's neighbours; the opposite of d is d ^ 1.
     static constexpr int UP = 0;
@@ -99,9 +96,8 @@ private:
     // In a tree: an orphan, waiting for a new parent.
     static constexpr std::uint8_t PARENT_NONE = 5;
 
-    static std::uint8_t tree_of(const Cell &c) { return c.tree; }
-    const Cell &cell(std::uint32_t i) const { return cells[i]; }
-    Cell &cell(std::uint32_t i) { return cells[i]; }
+    // The record of node i (the public numbering).
+    const Cell &at(int i) const { return cells[first + static_cast<std::uint32_t>(i)]; }
     std::uint32_t neighbour(std::uint32_t i, int d) const
     {
         return i + static_cast<std::uint32_t>(offsets[d]);
@@ -126,9 +122,11 @@ private:
     // Node records with a margin of height + 1 unused cells on both ends, so that the neighbour
     // of any node in any direction is a readable cell (whose residual towards it is 0 when the
     // two are not joined). Zero bytes are a valid free node, so the records come from calloc and
-    // only the pages a solve touches are ever written.
+    // only the pages a solve touches are ever written. Inside the solver a node is known by the
+    // index of its record, first + i, which no step to a neighbour takes below zero.
     Cell *storage = nullptr;
     Cell *cells = nullptr;
+    std::uint32_t first = 0;
     std::int64_t offsets[4] = {};
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
     float flow = 0.0f;

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
+#include "flowgraph/solve_control.h"
+#include "flowgraph/solver_choice.h"
 
 // Wall-clock milliseconds of the stages of the last compute().
 struct StageTimes
@@ -21,11 +24,13 @@ struct StageTimes
 };
 
 // What compute() did. It refuses to run when a seed class has fewer than two seeds, because the
-// models of such a class are undefined.
+// models of such a class are undefined. stopped: a watcher stopped the solve through the
+// Segmenter's solve_control; the graph was released and there is no cut.
 enum class ComputeResult {
     done,
     too_few_background_seeds,
     too_few_object_seeds,
+    stopped,
 };
 
 // Segmenter holds everything one segmentation needs. Every per-pixel quantity and every graph
@@ -75,7 +80,14 @@ public:
     std::vector<double> histogram_fg;
     std::vector<int> indices_fg;
     int node_count = 0; // width * height
+    // The graph of the last compute(): graph with the reference solver, grid with the fast one;
+    // the other stays null.
     std::unique_ptr<FlowGraph> graph;
+    std::unique_ptr<GridFlow> grid;
+    SolverChoice solver = default_solver;
+    // Handed to the solver of every compute() (null: nobody watches); lets another thread follow
+    // the solve and stop it.
+    SolveControl *solve_control = nullptr;
 
     // How a build evaluates the per-pixel values. With fast_evaluation (the default) the gradient
     // pass evaluates each pixel's likelihood and edge weight once, over all cores, and keeps them
@@ -119,7 +131,8 @@ public:
     // than two seeds. Otherwise builds a fresh graph for the current image, seeds, parameters and
     // region, solves it and prints the flow; the graph then stays until delete_graph().
     ComputeResult compute();
-    // Replaces graph by a new one holding node_count nodes and no capacities.
+    // Replaces the graph by a new one holding node_count nodes and no capacities: a FlowGraph in
+    // graph or a GridFlow in grid, as solver says.
     void create_graph();
     // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
     // list order. Requires create_graph().
@@ -136,14 +149,19 @@ public:
     void build_edges();
     // True when pixel index ended on the source (Background) side, free nodes included. Valid
     // between compute() and delete_graph().
-    bool is_background(int index) const { return graph->segment_of(index) == SOURCE_SIDE; }
+    bool is_background(int index) const
+    {
+        return (grid ? grid->segment_of(index) : graph->segment_of(index)) == SOURCE_SIDE;
+    }
+    // The flow of the last compute(), with either solver. Valid until delete_graph().
+    float flow_value() const { return grid ? grid->flow_value() : graph->flow_value(); }
     // gradient entry index divided by gradient_max, or 0 when gradient_max is exactly 0 (a flat
     // interior), so that every weight stays finite.
     double gradient_ratio(int index) const
     {
         return ratio_to_gradient_max(gradient[static_cast<std::size_t>(index)]);
     }
-    // Releases the graph, if any.
+    // Releases the graph (either kind), if any.
     void delete_graph();
 
     // Values kept by the last fast build, for every pixel; has_kept_values() says whether they
@@ -184,6 +202,22 @@ private:
     static float edge_capacity(double weight)
     {
         return std::isnan(weight) ? 0.0f : static_cast<float>(weight);
+    }
+    // Adds the arc pairs of region pixel i (at row y, column x) with capacity c to whichever
+    // graph there is: to the pixel below and to the one on the right, where they exist.
+    void add_pixel_edges(int i, int x, int y, float c)
+    {
+        if (grid) {
+            if (y < height - 1)
+                grid->add_down(i, c, c);
+            if (x < width - 1)
+                grid->add_right(i, c, c);
+            return;
+        }
+        if (y < height - 1)
+            graph->add_edge(i, i + 1, c, c);
+        if (x < width - 1)
+            graph->add_edge(i, i + height, c, c);
     }
 };
 
