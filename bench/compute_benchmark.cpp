@@ -6,8 +6,8 @@
 // and, when VELLACUT_BENCH_PHOTOS names a directory of photos (scripts/bench-photos.sh), the
 // astronaut photo scaled to 1 and 10 megapixels with the same generic strokes.
 //
-// Each benchmark runs the fast COMPUTE (the default) or, with "/straightforward", the
-// pixel-by-pixel evaluation it replaces. Counters are milliseconds per COMPUTE; "graph_ms_per_mp"
+// Each benchmark runs the fast COMPUTE (the default) or, with "fast:0", the pixel-by-pixel
+// evaluation it replaces; "grid:1" solves with the grid solver instead of the reference one. Counters are milliseconds per COMPUTE; "graph_ms_per_mp"
 // is the graph build of a repeat COMPUTE (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
 
@@ -110,12 +110,13 @@ const Case *photo_case(int megapixels)
     return cases[slot].image.isNull() ? nullptr : &cases[slot];
 }
 
-void run_compute(benchmark::State &state, const Case &c, bool fast)
+void run_compute(benchmark::State &state, const Case &c, bool fast, SolverChoice solver)
 {
     std::FILE *null_stream = std::fopen("/dev/null", "w");
     set_console_output(null_stream);
     Segmenter segmenter;
     segmenter.fast_evaluation = fast;
+    segmenter.solver = solver;
 
     double open_ms = 0, scan_ms = 0, stats_ms = 0, gradient_ms = 0, edges_ms = 0, solve_ms = 0,
            graph_ms = 0, images_ms = 0, total_ms = 0;
@@ -180,9 +181,15 @@ void run_compute(benchmark::State &state, const Case &c, bool fast)
     state.SetItemsProcessed(state.iterations() * c.image.width() * c.image.height());
 }
 
+SolverChoice solver_of(const benchmark::State &state)
+{
+    return state.range(2) != 0 ? SolverChoice::fast : SolverChoice::reference;
+}
+
 void BM_ComputeSynthetic(benchmark::State &state)
 {
-    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), state.range(1) != 0);
+    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), state.range(1) != 0,
+                solver_of(state));
 }
 
 void BM_ComputePhoto(benchmark::State &state)
@@ -193,13 +200,14 @@ void BM_ComputePhoto(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    run_compute(state, *c, state.range(1) != 0);
+    run_compute(state, *c, state.range(1) != 0, solver_of(state));
 }
 
 void arguments(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"megapixels", "fast"});
-    b->Args({1, 1})->Args({1, 0})->Args({10, 1});
+    b->ArgNames({"megapixels", "fast", "grid"});
+    b->Args({1, 1, 0})->Args({1, 0, 0})->Args({10, 1, 0});
+    b->Args({1, 1, 1})->Args({10, 1, 1});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 

@@ -75,7 +75,7 @@ const std::vector<PeerLibrary> &peer_libraries()
 {
     static const std::vector<PeerLibrary> libraries = {
         {"flowgraph", make_flowgraph_solver, true},
-        {"gridflow", make_grid_flow_solver, true},
+        {"gridflow", make_grid_flow_solver, true, true},
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
         // inSourceSegment() can put nodes that were released from the sink tree on the sink side,
         // which on some small grids gives a cut larger than the flow (the flow itself is right).

@@ -26,11 +26,14 @@ public:
 
 // A library and how to make a solver for it. reports_minimum_cut is false for a library whose
 // side query is known not to give a minimum cut every time (its flow is still checked).
+// same_labels marks our second solver, whose labels must match ours on all but one pixel in
+// 100,000.
 struct PeerLibrary
 {
     const char *name;
     std::unique_ptr<PeerSolver> (*make)();
     bool reports_minimum_cut;
+    bool same_labels = false;
 };
 
 // The libraries available in this build, ours first.
