@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "capacities.h"
 #include "fatal.h"
 
 namespace {
@@ -26,11 +27,6 @@ constexpr std::uint32_t POLL_STEPS = 4096;
 // neighbours' records, are asked for: breadth-first order is one the hardware cannot predict.
 constexpr std::size_t PREFETCH_AHEAD = 16;
 constexpr std::int32_t DEPTH_INFINITE = 2147483647;
-
-float not_nan(float c)
-{
-    return c == c ? c : 0.0f;
-}
 
 template<typename T>
 void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
@@ -81,17 +77,8 @@ void GridFlow::add_terminal_weights(int i, float cap_source, float cap_sink)
 {
     if (solved)
         fatal("add_terminal_weights() cannot be used after maxflow()!");
-    cap_source = not_nan(cap_source);
-    cap_sink = not_nan(cap_sink);
     const std::uint32_t u = first + static_cast<std::uint32_t>(i);
-    Cell &c = cells[u];
-    const float d = c.terminal;
-    if (d > 0.0f)
-        cap_source += d;
-    else
-        cap_sink -= d;
-    flow += cap_source < cap_sink ? cap_source : cap_sink;
-    c.terminal = cap_source - cap_sink;
+    flow += merge_terminal_weights(cells[u].terminal, cap_source, cap_sink);
     push_or_die(terminal_nodes, u, error_fn);
 }
 

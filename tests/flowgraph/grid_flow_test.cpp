@@ -161,20 +161,20 @@ TEST(GridFlowDimacs, GridProblemsAreSolvedOnTheGridOthersAreLeftToTheGraph)
         if (HasFailure())
             return;
     }
-    // A triangle, and a path that jumps from the bottom of one column to the top of the next.
-    DimacsProblem triangle;
-    triangle.node_count = 5;
-    triangle.source = 0;
-    triangle.sink = 4;
-    triangle.arcs = {{0, 1, 1.0f}, {1, 2, 1.0f}, {2, 3, 1.0f}, {1, 3, 1.0f}, {3, 4, 1.0f}};
-    EXPECT_FALSE(build_grid_flow(triangle, nullptr).grid);
-    DimacsProblem wrap;
-    wrap.node_count = 6;
-    wrap.source = 0;
-    wrap.sink = 5;
-    // Four nodes in columns of 2 (steps of 2 join columns), and a step of 1 from row 1 to row 0.
-    wrap.arcs = {{0, 1, 1.0f}, {1, 3, 1.0f}, {2, 3, 1.0f}, {3, 4, 1.0f}, {4, 5, 1.0f}};
-    EXPECT_FALSE(build_grid_flow(wrap, nullptr).grid);
+    // Not grids: a triangle; and four nodes in columns of two (steps of 2 join the columns)
+    // with a step of 1 from the bottom of one column to the top of the next.
+    const auto is_grid = [](int nodes, std::vector<DimacsArc> arcs) {
+        DimacsProblem p;
+        p.node_count = nodes;
+        p.source = 0;
+        p.sink = nodes - 1;
+        p.arcs = std::move(arcs);
+        return build_grid_flow(p, nullptr).grid != nullptr;
+    };
+    EXPECT_FALSE(
+        is_grid(5, {{0, 1, 1.0f}, {1, 2, 1.0f}, {2, 3, 1.0f}, {1, 3, 1.0f}, {3, 4, 1.0f}}));
+    EXPECT_FALSE(
+        is_grid(6, {{0, 1, 1.0f}, {1, 3, 1.0f}, {2, 3, 1.0f}, {3, 4, 1.0f}, {4, 5, 1.0f}}));
 }
 
 TEST(GridFlowSolve, WatchedSolveReportsProgressAndStopsOnRequest)
