@@ -13,11 +13,12 @@
 #include "flowgraph/grid_flow.h"
 
 #include <climits>
-#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "capacities.h"
 #include "fatal.h"
+#include "graph_memory.h"
 
 namespace {
 
@@ -52,9 +53,12 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     if (nodes >= FlowGraph::MAX_NODES / 2)
         fatal("Grid too large!");
     const std::uint64_t margin = static_cast<std::uint64_t>(height) + 1;
-    storage = static_cast<Cell *>(std::calloc(nodes + 2 * margin, sizeof(Cell)));
+    // The graphs' own memory: huge pages, and pages kept resident from the previous graph.
+    storage_bytes = (nodes + 2 * margin) * sizeof(Cell);
+    storage = static_cast<Cell *>(graph_memory::allocate(storage_bytes));
     if (!storage)
         fatal("Not enough memory at malloc!");
+    std::memset(static_cast<void *>(storage), 0, storage_bytes);
     cells = storage;
     first = static_cast<std::uint32_t>(margin);
     offsets[UP] = -1;
@@ -65,7 +69,7 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
 
 GridFlow::~GridFlow()
 {
-    std::free(storage);
+    graph_memory::release(storage, storage_bytes);
 }
 
 void GridFlow::fatal(const char *message) const

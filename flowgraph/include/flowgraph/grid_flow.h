@@ -2,6 +2,7 @@
 // out for the grid (neighbours by index arithmetic, residuals per direction, 32 bytes a node).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -121,10 +122,10 @@ private:
     ErrorFn error_fn = nullptr;
     // Node records with a margin of height + 1 unused cells on both ends, so that the neighbour
     // of any node in any direction is a readable cell (whose residual towards it is 0 when the
-    // two are not joined). Zero bytes are a valid free node, so the records come from calloc and
-    // only the pages a solve touches are ever written. Inside the solver a node is known by the
-    // index of its record, first + i, which no step to a neighbour takes below zero.
+    // two are not joined). Zero bytes are a valid free node. Inside the solver a node is known by
+    // the index of its record, first + i, which no step to a neighbour takes below zero.
     Cell *storage = nullptr;
+    std::size_t storage_bytes = 0;
     Cell *cells = nullptr;
     std::uint32_t first = 0;
     std::int64_t offsets[4] = {};
