@@ -7,8 +7,9 @@
 // astronaut photo scaled to 1 and 10 megapixels with the same generic strokes.
 //
 // Each benchmark runs the fast COMPUTE (the default) or, with "fast:0", the pixel-by-pixel
-// evaluation it replaces; "grid:1" solves with the grid solver instead of the reference one. Counters are milliseconds per COMPUTE; "graph_ms_per_mp"
-// is the graph build of a repeat COMPUTE (nodes, seeds, edge pass) per megapixel.
+// evaluation it replaces; "grid:1" solves with the grid solver instead of the reference one.
+// Counters are milliseconds per COMPUTE; "graph_ms_per_mp" is the graph build of a repeat COMPUTE
+// (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
 
 #include <imaging/label_layer.h>
