@@ -2,8 +2,10 @@
 // clearing pictures, collecting seeds, COMPUTE with its result views, and saving.
 #include "window.h"
 
+#include "compute_job.h"
+
 #include <canvas/gview.h>
-#include <imaging/console.h>
+#include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
@@ -30,12 +32,19 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
+#include <QToolButton>
+#include <QUndoStack>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -89,32 +98,46 @@ QByteArray local_text(const QString &text)
     return QDir::toNativeSeparators(text).toLocal8Bit();
 }
 
+const QString save_directory_key = QStringLiteral("save_directory");
+const QString live_key = QStringLiteral("live");
+const QString solver_key = QStringLiteral("solver");
+
 } // namespace
 
 Window::Window()
 {
     setWindowTitle(tr("Vellacut"));
-    auto *brush_validator = new QDoubleValidator(1.0, 128.0, 4, this);
+    // The brush keys reach 500, so the field takes that much too.
+    auto *brush_validator = new QDoubleValidator(1.0, 500.0, 4, this);
 
     auto *central = new QWidget(this);
     auto *layout = new QBoxLayout(QBoxLayout::TopToBottom);
 
     StripGroup first_row(6, QString(), central);
-    StripGroup draw_mode_group(2, QStringLiteral("Draw Mode:"), first_row.box);
+    StripGroup draw_mode_group(3, QStringLiteral("Draw Mode:"), first_row.box);
     first_row.add(draw_mode_group.box);
     background_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Background"), draw_mode_group.box));
     background_button->setCheckable(true);
+    // Fixed slot names, crossed: forgrdmode_event serves Background, backgrdmode_event Object.
     connect(background_button, &QPushButton::clicked, this, &Window::forgrdmode_event);
     object_button =
         draw_mode_group.add(new QPushButton(QStringLiteral("Object"), draw_mode_group.box));
     object_button->setCheckable(true);
     connect(object_button, &QPushButton::clicked, this, &Window::backgrdmode_event);
+    eraser_button =
+        draw_mode_group.add(new QPushButton(QStringLiteral("Eraser"), draw_mode_group.box));
     StripGroup brush_group(6, QStringLiteral("Brush Size:"), first_row.box);
     first_row.add(brush_group.box);
     brush_edit = brush_group.add(new QLineEdit(QStringLiteral("5.0"), brush_group.box));
     brush_edit->setValidator(brush_validator);
     connect(brush_edit, &QLineEdit::textChanged, this, &Window::brush_slot);
+    StripGroup overlay_group(2, QStringLiteral("Cut on Photo:"), first_row.box);
+    first_row.add(overlay_group.box);
+    overlay_button = overlay_group.add(new QPushButton(QStringLiteral("Off"), overlay_group.box));
+    overlay_button->setToolTip(tr("Show the last cut over the picture: off, tint or outline (O)"));
+    overlay_slider = overlay_group.add(new QSlider(Qt::Horizontal, overlay_group.box));
+    overlay_slider->setToolTip(tr("Opacity of the tint"));
 
     StripGroup second_row(8, QString(), central);
     StripGroup parameter_group(8, QStringLiteral("Algorithm Parameters:"), second_row.box);
@@ -136,7 +159,13 @@ Window::Window()
     connect(clear_button, &QPushButton::clicked, this, &Window::clear_event);
     compute_button =
         actions_group.add(new QPushButton(QStringLiteral("COMPUTE"), actions_group.box));
-    connect(compute_button, &QPushButton::clicked, this, &Window::compute_event);
+    // The button reads "Cancel" while a COMPUTE runs, and then stops it.
+    connect(compute_button, &QPushButton::clicked, this, [this] {
+        if (compute_job->computing())
+            compute_job->cancel();
+        else
+            compute_event();
+    });
 
     tabs = new QTabWidget(this);
     source_image = new GView(this, "source_image");
@@ -174,47 +203,87 @@ Window::Window()
     connect(save_action, &QAction::triggered, this, &Window::save);
     QMenu *file_menu = menuBar()->addMenu(tr("&File"));
     file_menu->addAction(open_action);
+    setup_file_extras(file_menu);
     file_menu->addAction(save_action);
+    file_menu->addSeparator();
+    open_strokes_action = new QAction(tr("Open S&trokes..."), this);
+    open_strokes_action->setStatusTip(tr("Read the strokes from a PNG file"));
+    connect(open_strokes_action, &QAction::triggered, this, &Window::open_strokes);
+    save_strokes_action = new QAction(tr("Save St&rokes..."), this);
+    save_strokes_action->setStatusTip(tr("Write the strokes as a PNG file"));
+    connect(save_strokes_action, &QAction::triggered, this, &Window::save_strokes);
+    file_menu->addAction(open_strokes_action);
+    file_menu->addAction(save_strokes_action);
+    file_menu->addSeparator();
+    file_menu->addAction(quit_action);
 
-    // The max-flow solver of COMPUTE, remembered between sessions.
-    QSettings settings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"));
-    parse_solver_name(settings.value(QStringLiteral("solver")).toString().toLatin1().constData(),
-                      segmenter.solver);
+    connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
+    setup_painting();
+    setup_views();
+    compute_job = new ComputeJob(segmenter, this);
+    build_compute_menu();
+
+    // The max-flow solver of COMPUTE, remembered between sessions; compute_event reads the
+    // checked action.
+    const QString remembered = settings().value(solver_key).toString();
     QMenu *solver_menu = menuBar()->addMenu(tr("S&olver"));
     auto *solver_group = new QActionGroup(this);
     for (const SolverChoice choice : {SolverChoice::fast, SolverChoice::reference}) {
+        const QString name = QLatin1String(solver_name(choice));
         QAction *action = solver_menu->addAction(
             choice == SolverChoice::fast ? tr("&Fast (pixel grid)") : tr("&Reference"));
-        action->setObjectName(QStringLiteral("solver_%1").arg(QLatin1String(solver_name(choice))));
+        action->setObjectName(QStringLiteral("solver_") + name);
         action->setCheckable(true);
-        action->setChecked(segmenter.solver == choice);
+        action->setChecked(remembered.isEmpty() ? choice == default_solver : remembered == name);
         solver_group->addAction(action);
-        connect(action, &QAction::triggered, this, [this, choice] {
-            segmenter.solver = choice;
-            QSettings(QStringLiteral("Vellacut"), QStringLiteral("Vellacut"))
-                .setValue(QStringLiteral("solver"), QLatin1String(solver_name(choice)));
-        });
+        connect(action, &QAction::triggered, this,
+                [name] { settings().setValue(solver_key, name); });
     }
-
-    connect(source_image, &GView::gview_addpoint_signal, this, &Window::gview_addpoint_slot);
-    source_image->disc_painted = [this](QPointF centre, int width, int mode) {
-        record_disc(centre, width, mode);
-    };
-
-    // Zoom on the shown view: Ctrl++ (also Ctrl+= where + needs Shift), Ctrl+-, Ctrl+0.
-    const auto add_zoom_key = [this](const QKeySequence &keys, void (GView::*step)()) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, step] { zoom_current(step); });
-    };
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Plus), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Equal), &GView::gview_zoomin_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_Minus), &GView::gview_zoomout_slot);
-    add_zoom_key(QKeySequence(Qt::CTRL | Qt::Key_0), &GView::gview_zoomreset_slot);
+    actions_group.add(new QToolButton(actions_group.box))->setDefaultAction(live_action);
+    drop_results();
 
     setAcceptDrops(true);
 }
 
-Window::~Window() = default;
+Window::~Window()
+{
+    // The worker uses the engine, a member destroyed before the job (a child object) would be.
+    compute_job->cancel_and_wait();
+    // Children go after this class's part: their last signals (the undo stack emptying, the
+    // tabs losing their pages) must not reach it.
+    undo_stack->disconnect();
+    tabs->disconnect(this);
+}
+
+void Window::build_compute_menu()
+{
+    compute_action = new QAction(tr("&Compute"), this);
+    compute_action->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    compute_action->setStatusTip(tr("Segment the picture from the strokes"));
+    connect(compute_action, &QAction::triggered, this, &Window::compute_event);
+    cancel_action = new QAction(tr("C&ancel"), this);
+    cancel_action->setShortcut(QKeySequence(Qt::Key_Escape));
+    cancel_action->setStatusTip(tr("Stop the running computation"));
+    connect(cancel_action, &QAction::triggered, this, [this] { compute_job->cancel(); });
+    live_action = new QAction(tr("Live"), this);
+    live_action->setCheckable(true);
+    live_action->setChecked(settings().value(live_key, false).toBool());
+    live_action->setStatusTip(tr("Compute whenever a stroke ends"));
+    connect(live_action, &QAction::toggled, this,
+            [](bool on) { settings().setValue(live_key, on); });
+    QMenu *compute_menu = menuBar()->addMenu(tr("&Compute"));
+    compute_menu->addAction(compute_action);
+    compute_menu->addAction(cancel_action);
+    compute_menu->addAction(live_action);
+
+    connect(compute_job, &ComputeJob::started, this, &Window::update_compute_controls);
+    connect(compute_job, &ComputeJob::progress, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(compute_job, &ComputeJob::finished, this, &Window::compute_finished);
+    connect(compute_job, &ComputeJob::cancelled, this, &Window::compute_cancelled);
+    update_compute_controls();
+}
 
 QString Window::ask_open_file_name()
 {
@@ -225,7 +294,33 @@ QString Window::ask_open_file_name()
 QString Window::ask_save_directory()
 {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Choose a directory to save to."),
-                                             QString(), QFileDialog::ShowDirsOnly);
+                                             settings().value(save_directory_key).toString(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+bool Window::ask_overwrite(const QStringList &names)
+{
+    const QString text =
+        tr("These files exist already:\n%1\nReplace them?").arg(names.join(QLatin1Char('\n')));
+    return QMessageBox::question(this, tr("Vellacut"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+QString Window::ask_strokes_file_to_open()
+{
+    return QFileDialog::getOpenFileName(this, tr("Open a strokes file."),
+                                        settings().value(save_directory_key).toString(),
+                                        tr("Strokes (*.png)"));
+}
+
+QString Window::ask_strokes_file_to_save()
+{
+    const QString start =
+        QDir(settings().value(save_directory_key).toString())
+            .filePath(QFileInfo(file_name).baseName() + QStringLiteral("_strokes.png"));
+    return QFileDialog::getSaveFileName(this, tr("Save the strokes."), start,
+                                        tr("Strokes (*.png)"));
 }
 
 void Window::show_warning(const QString &text)
@@ -235,20 +330,12 @@ void Window::show_warning(const QString &text)
 
 void Window::forgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (background_button->isChecked()) {
-        source_image->draw_mode = 1;
-        object_button->setChecked(false);
-    }
+    mode_button_clicked(background_button, 1);
 }
 
 void Window::backgrdmode_event()
 {
-    source_image->draw_mode = -1;
-    if (object_button->isChecked()) {
-        source_image->draw_mode = 2;
-        background_button->setChecked(false);
-    }
+    mode_button_clicked(object_button, 2);
 }
 
 void Window::brush_slot(QString text)
@@ -258,24 +345,12 @@ void Window::brush_slot(QString text)
 
 void Window::gview_addpoint_slot(int mode, int index, int value)
 {
+    compute_job->cancel_and_wait();
     const double grey = value;
     if (mode == 1)
         segmenter.add_background_seed(index, grey);
     else
         segmenter.add_object_seed(index, grey);
-}
-
-void Window::record_disc(QPointF centre, int width, int mode)
-{
-    // Discs painted on the placeholder (no picture open) belong to no picture.
-    if (has_image() && source_image->pixmap == &source_pixmap)
-        labels.paint_disc(centre, width, mode);
-}
-
-void Window::zoom_current(void (GView::*step)())
-{
-    if (auto *view = qobject_cast<GView *>(tabs->currentWidget()))
-        (view->*step)();
 }
 
 void Window::open()
@@ -297,28 +372,31 @@ void Window::open_file(QString fn)
         show_warning(tr("Cannot open \"%1\":\n%2").arg(QDir::toNativeSeparators(fn), loaded.error));
         return;
     }
+    // The picture is good; only now may the current work go, and only if the user agrees.
+    if (!confirm_unsaved_work())
+        return;
+    // The engine gets the new picture: whatever the worker does with the old one stops first.
+    compute_job->cancel_and_wait();
+    drop_results();
     file_name = fn;
     unpainted_image = std::move(loaded.image);
-    source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
     tabs->setCurrentIndex(0);
-    source_image->set_pixmap(&source_pixmap);
+    reset_labels();
     console_print("WxH: %d, %d\n", unpainted_image.width(), unpainted_image.height());
     copy_grey_levels(unpainted_image, segmenter);
+    remember_recent(fn);
     clear_event();
+    update_title();
+    compute_job->warm_up();
 }
 
 void Window::clear_event()
 {
+    compute_job->cancel_and_wait();
     tabs->setCurrentIndex(0);
     if (has_image()) {
-        // The strokes are replaced by the picture's own pixels, kept in memory since the open.
-        source_pixmap.convertFromImage(unpainted_image, Qt::AutoColor);
-        source_image->set_pixmap(&source_pixmap);
-        if (labels.width() == unpainted_image.width()
-            && labels.height() == unpainted_image.height())
-            labels.clear();
-        else
-            labels = LabelLayer(unpainted_image.width(), unpainted_image.height());
+        // The strokes go as one step that undo brings back.
+        replace_labels(tr("Clear Labels"), LabelLayer(labels.width(), labels.height()));
     } else {
         source_image->show_placeholder();
     }
@@ -332,33 +410,48 @@ void Window::build_labels()
         console_print("No image is open: there are no labels to build.\n");
         return;
     }
-    ::build_labels(labels, unpainted_image, segmenter, use_bbox);
+    compute_job->cancel_and_wait();
+    scan_seeds(labels, unpainted_image, segmenter, use_bbox);
 }
 
 void Window::compute_event()
 {
+    live_running = false;
     if (!has_image()) {
         console_print("No image is open: nothing to compute.\n");
+        statusBar()->showMessage(tr("No picture is open: open one and paint strokes first."));
         return;
     }
-    segmenter.k = k_edit->text().toDouble();
-    segmenter.v = v_edit->text().toDouble();
-    segmenter.w = w_edit->text().toDouble();
-    build_labels();
+    use_bbox = bbox_check->isChecked();
+    ComputeRequest request;
+    request.unpainted = unpainted_image;
+    request.labels = labels;
+    request.k = k_edit->text().toDouble();
+    request.v = v_edit->text().toDouble();
+    request.w = w_edit->text().toDouble();
+    request.use_bbox = use_bbox;
+    request.solver = findChild<QAction *>(QStringLiteral("solver_fast"))->isChecked()
+        ? SolverChoice::fast
+        : SolverChoice::reference;
+    compute_job->start(std::move(request));
+}
 
-    const ComputeResult result = segmenter.compute();
-    if (result != ComputeResult::done) {
-        segmenter.delete_graph();
-        const bool background = result == ComputeResult::too_few_background_seeds;
-        show_warning(background ? tr("Too few Background seeds: press \"Background\" and paint at "
-                                     "least two pixels red before COMPUTE.")
-                                : tr("Too few Object seeds: press \"Object\" and paint at least "
-                                     "two pixels green before COMPUTE."));
+void Window::compute_finished(const ComputeOutcome &outcome)
+{
+    const bool live = std::exchange(live_running, false);
+    update_compute_controls();
+    if (outcome.result != ComputeResult::done) {
+        const bool background = outcome.result == ComputeResult::too_few_background_seeds;
+        const QString text = background
+            ? tr("Too few Background seeds: press \"Background\" and paint at least two pixels "
+                 "red before COMPUTE.")
+            : tr("Too few Object seeds: press \"Object\" and paint at least two pixels green "
+                 "before COMPUTE.");
+        statusBar()->showMessage(text);
+        show_warning(text);
         return;
     }
-
-    console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
-    const ResultImages images = make_result_images(segmenter);
+    const ResultImages &images = outcome.images;
     const QImage *const built[] = {&images.binary_mask, &images.segmented, &images.edge,
                                    &images.histo,       &images.prob,      &images.bg_segmented,
                                    &images.fg_segmented};
@@ -368,38 +461,182 @@ void Window::compute_event()
         result_pixmaps[n] = QPixmap::fromImage(*built[n], Qt::AutoColor);
         views[n]->set_pixmap(&result_pixmaps[n]);
     }
-    segmenter.delete_graph();
-    tabs->setCurrentIndex(1);
+    saved_mask = images.binary_mask;
+    saved_object = images.fg_segmented;
+    saved_background = images.bg_segmented;
+    cut_mask = images.binary_mask;
+    has_results = true;
+    results_unsaved = true;
+    save_action->setEnabled(true);
+    rebuild_cut_overlay();
+    update_title();
+    // Live results wait on their tabs: the user is painting on the source canvas.
+    if (!live)
+        tabs->setCurrentIndex(1);
+    statusBar()->showMessage(tr("Computed in %1 s").arg(compute_job->elapsed_seconds(), 0, 'f', 1));
+}
+
+void Window::compute_cancelled()
+{
+    live_running = false;
+    console_print("Compute cancelled\n");
+    update_compute_controls();
+    statusBar()->showMessage(tr("Compute cancelled"));
+}
+
+void Window::update_compute_controls()
+{
+    const bool running = compute_job->computing();
+    compute_button->setText(running ? QStringLiteral("Cancel") : QStringLiteral("COMPUTE"));
+    cancel_action->setEnabled(running);
+    // The busy cursor shows over the pictures only: the controls stay as usable as ever.
+    if (running)
+        tabs->setCursor(Qt::BusyCursor);
+    else
+        tabs->unsetCursor();
+}
+
+void Window::drop_results()
+{
+    for (QPixmap &pixmap : result_pixmaps)
+        pixmap = QPixmap();
+    for (GView *view : {binarymask_image, segmented_image, edge_image, histo_image, prob_image,
+                        bg_segmented_image, fg_segmented_image})
+        view->show_placeholder();
+    saved_mask = QImage();
+    saved_object = QImage();
+    saved_background = QImage();
+    cut_mask = QImage();
+    has_results = false;
+    results_unsaved = false;
+    save_action->setEnabled(false);
+    rebuild_cut_overlay();
+}
+
+void Window::live_compute()
+{
+    if (!live_action->isChecked() || !has_image())
+        return;
+    // Below two seeds of a class the engine would refuse; live mode waits for more strokes.
+    if (labels.count(Label::background) < 2 || labels.count(Label::object) < 2)
+        return;
+    compute_event();
+    live_running = true;
+}
+
+bool Window::open_strokes_file(const QString &path)
+{
+    if (!has_image()) {
+        show_warning(tr("Open a picture before its strokes."));
+        return false;
+    }
+    LoadedImage loaded = load_image(path);
+    if (!loaded.ok()) {
+        show_warning(
+            tr("Cannot open \"%1\":\n%2").arg(QDir::toNativeSeparators(path), loaded.error));
+        return false;
+    }
+    if (loaded.image.size() != unpainted_image.size()) {
+        show_warning(tr("The strokes in \"%1\" are %2 x %3 pixels, but the picture is %4 x %5: "
+                        "nothing was changed.")
+                         .arg(QDir::toNativeSeparators(path))
+                         .arg(loaded.image.width())
+                         .arg(loaded.image.height())
+                         .arg(unpainted_image.width())
+                         .arg(unpainted_image.height()));
+        return false;
+    }
+    tabs->setCurrentIndex(0);
+    replace_labels(tr("Open Strokes"), LabelLayer::from_strokes_image(loaded.image));
+    statusBar()->showMessage(tr("Strokes read from %1").arg(QDir::toNativeSeparators(path)));
+    return true;
+}
+
+void Window::open_strokes()
+{
+    const QString path = ask_strokes_file_to_open();
+    if (!path.isEmpty())
+        open_strokes_file(path);
+}
+
+void Window::save_strokes()
+{
+    if (!has_image()) {
+        statusBar()->showMessage(tr("No picture is open: there are no strokes to save."));
+        return;
+    }
+    const QString path = ask_strokes_file_to_save();
+    if (path.isEmpty())
+        return;
+    const QString error = write_png(labels.to_strokes_image(), path);
+    if (!error.isEmpty()) {
+        show_warning(tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    settings().setValue(save_directory_key, QFileInfo(path).absolutePath());
+    statusBar()->showMessage(tr("Strokes saved to %1").arg(QDir::toNativeSeparators(path)));
 }
 
 void Window::save()
 {
+    save_results();
+}
+
+bool Window::save_results()
+{
+    // Only results of the current picture are saved: never placeholders, never another
+    // picture's results under this one's name.
+    if (!has_results) {
+        statusBar()->showMessage(tr("Nothing to save yet: COMPUTE first."));
+        return false;
+    }
     const QString directory = ask_save_directory();
     if (directory.isEmpty())
-        return;
+        return false;
+    settings().setValue(save_directory_key, directory);
     const QString base = QFileInfo(file_name).baseName();
-    console_print("fileName: %s\n", base.toLocal8Bit().constData());
 
     struct Output
     {
         const char *suffix;
-        GView *view;
+        const QImage *image;
     };
-    const Output outputs[] = {{"_mask.png", binarymask_image},
-                              {"_object.png", fg_segmented_image},
-                              {"_background.png", bg_segmented_image}};
-    QStringList failures;
+    const Output outputs[] = {{"_mask.png", &saved_mask},
+                              {"_object.png", &saved_object},
+                              {"_background.png", &saved_background}};
+    QStringList existing;
     for (const Output &output : outputs) {
         const QString path = QDir(directory).filePath(base + QLatin1String(output.suffix));
-        const QString error = write_png(output.view->pixmap->toImage(), path);
+        if (QFileInfo::exists(path))
+            existing << QDir::toNativeSeparators(path);
+    }
+    if (!existing.isEmpty() && !ask_overwrite(existing))
+        return false;
+    console_print("fileName: %s\n", base.toLocal8Bit().constData());
+    // The pictures as computed, so that the files equal what the command-line tool writes;
+    // encoded side by side on the cores, the mask (flat, quick) last.
+    const QImage *const pictures[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
+    std::vector<QByteArray> files = encode_pngs(pictures);
+    std::reverse(files.begin(), files.end());
+    QStringList failures;
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString path = QDir(directory).filePath(base + QLatin1String(outputs[n].suffix));
+        const QString error = write_png_bytes(files[n], path);
         if (error.isEmpty())
             continue;
         console_print("Could not write %s: %s\n", local_text(path).constData(),
                       error.toLocal8Bit().constData());
         failures << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
     }
-    if (!failures.isEmpty())
+    if (!failures.isEmpty()) {
         show_warning(tr("Could not write:\n%1").arg(failures.join(QLatin1Char('\n'))));
+        return false;
+    }
+    // The saved cut was made from these strokes, so they count as saved with it.
+    results_unsaved = false;
+    undo_stack->setClean();
+    update_title();
+    return true;
 }
 
 void Window::dragEnterEvent(QDragEnterEvent *event)

@@ -6,17 +6,17 @@
 // and, when VELLACUT_BENCH_PHOTOS names a directory of photos (scripts/bench-photos.sh), the
 // astronaut photo scaled to 1 and 10 megapixels with the same generic strokes.
 //
-// Each benchmark runs the fast COMPUTE (the default) or, with "fast:0", the pixel-by-pixel
-// evaluation it replaces; "grid:1" solves with the grid solver instead of the reference one.
+// Each benchmark solves with the reference solver or, with "grid:1", the grid solver.
 // Counters are milliseconds per COMPUTE; "graph_ms_per_mp" is the graph build of a repeat COMPUTE
 // (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
+#include "picture_case.h"
 
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
-#include <segmentation/console_output.h>
+#include <flowgraph/console.h>
 #include <segmentation/segmenter.h>
 
 #include <QImage>
@@ -35,32 +35,6 @@ using Clock = std::chrono::steady_clock;
 double ms_since(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-struct Case
-{
-    QImage image;
-    LabelLayer labels;
-};
-
-// The picture as the window holds it (an RGB image) and the strokes as its label layer.
-Case to_case(const Picture &picture)
-{
-    Case c {QImage(picture.width, picture.height, QImage::Format_RGB32),
-            LabelLayer(picture.width, picture.height)};
-    for (int x = 0; x < picture.width; ++x) {
-        for (int y = 0; y < picture.height; ++y) {
-            const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(picture.height)
-                + static_cast<std::size_t>(y);
-            const int g = picture.grey[i];
-            c.image.setPixel(x, y, qRgb(g, g, g));
-            if (picture.strokes[i] == Stroke::background)
-                c.labels.set(x, y, Label::background);
-            else if (picture.strokes[i] == Stroke::object)
-                c.labels.set(x, y, Label::object);
-        }
-    }
-    return c;
 }
 
 const Case &synthetic_case(int megapixels)
@@ -111,12 +85,11 @@ const Case *photo_case(int megapixels)
     return cases[slot].image.isNull() ? nullptr : &cases[slot];
 }
 
-void run_compute(benchmark::State &state, const Case &c, bool fast, SolverChoice solver)
+void run_compute(benchmark::State &state, const Case &c, SolverChoice solver)
 {
     std::FILE *null_stream = std::fopen("/dev/null", "w");
     set_console_output(null_stream);
     Segmenter segmenter;
-    segmenter.fast_evaluation = fast;
     segmenter.solver = solver;
 
     double open_ms = 0, scan_ms = 0, stats_ms = 0, gradient_ms = 0, edges_ms = 0, solve_ms = 0,
@@ -128,7 +101,7 @@ void run_compute(benchmark::State &state, const Case &c, bool fast, SolverChoice
         open_ms += ms_since(open_start);
 
         const auto start = Clock::now();
-        build_labels(c.labels, c.image, segmenter, true);
+        scan_seeds(c.labels, c.image, segmenter, true);
         scan_ms += ms_since(start);
         if (segmenter.compute() != ComputeResult::done) {
             state.SkipWithError("compute refused");
@@ -184,13 +157,12 @@ void run_compute(benchmark::State &state, const Case &c, bool fast, SolverChoice
 
 SolverChoice solver_of(const benchmark::State &state)
 {
-    return state.range(2) != 0 ? SolverChoice::fast : SolverChoice::reference;
+    return state.range(1) != 0 ? SolverChoice::fast : SolverChoice::reference;
 }
 
 void BM_ComputeSynthetic(benchmark::State &state)
 {
-    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), state.range(1) != 0,
-                solver_of(state));
+    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), solver_of(state));
 }
 
 void BM_ComputePhoto(benchmark::State &state)
@@ -201,14 +173,13 @@ void BM_ComputePhoto(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    run_compute(state, *c, state.range(1) != 0, solver_of(state));
+    run_compute(state, *c, solver_of(state));
 }
 
 void arguments(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"megapixels", "fast", "grid"});
-    b->Args({1, 1, 0})->Args({1, 0, 0})->Args({10, 1, 0});
-    b->Args({1, 1, 1})->Args({10, 1, 1});
+    b->ArgNames({"megapixels", "grid"});
+    b->Args({1, 0})->Args({10, 0})->Args({1, 1})->Args({10, 1});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 

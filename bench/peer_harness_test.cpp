@@ -1,4 +1,4 @@
-// Tests of the peer benchmark's harness: every library against an Edmonds-Karp oracle on small
+// Tests of the peer benchmark's harness: every library against an augmenting-path oracle on small
 // instances, the terminal merging against our graph's own, instance extraction from the engine,
 // the pictures, the photo reader and the fresh-process measurement.
 #include <gtest/gtest.h>

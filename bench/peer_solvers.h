@@ -1,6 +1,6 @@
 // The max-flow libraries the benchmarks compare, behind one small interface: our FlowGraph and,
-// when they were found at configure time, OpenCV's GCGraph<float> and Boost Graph's
-// boykov_kolmogorov_max_flow.
+// when they were found at configure time, OpenCV's GCGraph<float> (search trees, like ours) and
+// Boost Graph's push_relabel_max_flow.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +26,18 @@ public:
 
 // A library and how to make a solver for it. reports_minimum_cut is false for a library whose
 // side query is known not to give a minimum cut every time (its flow is still checked).
-// same_labels marks our second solver, whose labels must match ours on all but one pixel in
-// 100,000.
+// max_nodes bounds the instances a library is run on when it is far too slow on larger ones
+// (0: no bound), so that a benchmark run stays finite. same_labels marks our second solver, whose
+// labels must match ours on all but one pixel in 100,000.
 struct PeerLibrary
 {
     const char *name;
     std::unique_ptr<PeerSolver> (*make)();
     bool reports_minimum_cut;
+    long long max_nodes = 0;
     bool same_labels = false;
+
+    bool runs_on(long long nodes) const { return max_nodes == 0 || nodes <= max_nodes; }
 };
 
 // The libraries available in this build, ours first.
@@ -48,6 +52,6 @@ std::unique_ptr<PeerSolver> make_grid_flow_solver();
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
 std::unique_ptr<PeerSolver> make_opencv_solver();
 #endif
-#ifdef VELLACUT_HAVE_BOOST_BK
-std::unique_ptr<PeerSolver> make_boost_solver();
+#ifdef VELLACUT_HAVE_BOOST_GRAPH
+std::unique_ptr<PeerSolver> make_boost_push_relabel_solver();
 #endif

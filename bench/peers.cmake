@@ -11,7 +11,7 @@ add_library(peer_harness STATIC
 )
 target_include_directories(peer_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(peer_harness PUBLIC vellacut::segmentation vellacut::flowgraph
-    PRIVATE vellacut::warnings)
+    PRIVATE vellacut::warnings vellacut::fp_semantics)
 
 vellacut_benchmark(peer_benchmark peer_benchmark.cpp LIBS peer_harness)
 
@@ -36,16 +36,17 @@ else()
     message(STATUS "Peer benchmark: OpenCV GCGraph not found, left out")
 endif()
 
-# Boost's max-flow is header-only.
+# Boost's push-relabel max-flow is header-only.
 find_package(Boost 1.65 QUIET)
-if(Boost_FOUND AND EXISTS "${Boost_INCLUDE_DIRS}/boost/graph/boykov_kolmogorov_max_flow.hpp")
+if(Boost_FOUND AND EXISTS "${Boost_INCLUDE_DIRS}/boost/graph/push_relabel_max_flow.hpp")
     message(STATUS "Peer benchmark: Boost Graph found in ${Boost_INCLUDE_DIRS}")
-    target_sources(peer_harness PRIVATE peer_boost.cpp)
+    target_sources(peer_harness PRIVATE peer_boost_push_relabel.cpp)
     # GCC 12 reports a false maybe-uninitialized inside Boost's own edge iterator (a
     # boost::optional member); it is not in our code and cannot be fixed from here.
-    set_source_files_properties(peer_boost.cpp PROPERTIES COMPILE_OPTIONS -Wno-maybe-uninitialized)
+    set_source_files_properties(peer_boost_push_relabel.cpp
+        PROPERTIES COMPILE_OPTIONS -Wno-maybe-uninitialized)
     target_link_libraries(peer_harness PRIVATE Boost::headers)
-    target_compile_definitions(peer_harness PUBLIC VELLACUT_HAVE_BOOST_BK=1)
+    target_compile_definitions(peer_harness PUBLIC VELLACUT_HAVE_BOOST_GRAPH=1)
 else()
     message(STATUS "Peer benchmark: Boost Graph not found, left out")
 endif()
@@ -55,7 +56,8 @@ endif()
 find_package(GTest QUIET)
 if(GTest_FOUND)
     add_executable(peer_harness_test peer_harness_test.cpp)
-    target_link_libraries(peer_harness_test PRIVATE peer_harness GTest::gtest vellacut::warnings)
+    target_link_libraries(peer_harness_test
+        PRIVATE peer_harness GTest::gtest vellacut::warnings vellacut::fp_semantics)
     if(VELLACUT_BUILD_TESTS)
         gtest_discover_tests(peer_harness_test)
     endif()

@@ -5,8 +5,8 @@
 // the reference that every timed run is compared with, so a fast wrong engine fails.
 #include <benchmark/benchmark.h>
 
+#include "flowgraph/console.h"
 #include "flowgraph/flow_graph.h"
-#include "segmentation/console_output.h"
 #include "segmentation/segmenter.h"
 
 #include <cmath>

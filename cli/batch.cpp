@@ -4,6 +4,7 @@
 #include "batch.h"
 
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "segment_image.h"
 #include "stats_json.h"
 
@@ -25,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Splits one line into fields; false on an unterminated quote.
-bool split_fields(const QString &line, QStringList &fields)
+[[nodiscard]] bool split_fields(const QString &line, QStringList &fields)
 {
     qsizetype n = 0;
     const qsizetype size = line.size();
@@ -73,6 +74,7 @@ QString last_error_line(const QByteArray &text)
 struct Outcome
 {
     bool finished = false;
+    bool skipped = false; // left alone: its results were already there
     int exit_code = 0; // -1: the worker crashed or could not start
     QByteArray out;
     QByteArray err;
@@ -91,10 +93,10 @@ public:
 
     int run()
     {
-        if (!options.stats_json.isEmpty() && !stats_dir.isValid()) {
+        if (workers_write_stats() && !stats_dir.isValid()) {
             cli_console::error(QStringLiteral("cannot create a temporary folder for the "
                                               "statistics of the workers"));
-            return 2;
+            return exit_code::cannot_write;
         }
         reject_clashing_names();
         started_at = Clock::now();
@@ -112,16 +114,24 @@ public:
             cli_console::progress(QString());
 
         int failures = 0;
-        for (const Outcome &outcome : outcomes)
+        int skipped = 0;
+        for (const Outcome &outcome : outcomes) {
             failures += outcome.exit_code == 0 ? 0 : 1;
+            skipped += outcome.skipped ? 1 : 0;
+        }
         const auto total = static_cast<int>(entries.size());
-        cli_console::line(QStringLiteral("%1 of %2 images segmented, %3 failed")
-                              .arg(total - failures)
+        const QString skipped_part =
+            skipped == 0 ? QString() : QStringLiteral(", %1 skipped").arg(skipped);
+        cli_console::line(QStringLiteral("%1 of %2 images segmented%3, %4 failed")
+                              .arg(total - failures - skipped)
                               .arg(total)
+                              .arg(skipped_part)
                               .arg(failures));
         if (!options.stats_json.isEmpty() && !write_stats())
-            return 1;
-        return failures == 0 ? 0 : 1;
+            return exit_code::cannot_write;
+        if (!manifest_ok)
+            return exit_code::cannot_write;
+        return failures == 0 ? exit_code::done : exit_code::failed;
     }
 
 private:
@@ -149,6 +159,12 @@ private:
 
     Outcome &outcome(qsizetype n) { return outcomes[static_cast<std::size_t>(n)]; }
 
+    // The workers' statistics feed both the statistics file and the manifest.
+    bool workers_write_stats() const
+    {
+        return !options.stats_json.isEmpty() || !options.manifest.isEmpty();
+    }
+
     QString stats_path(qsizetype n) const
     {
         return stats_dir.filePath(QStringLiteral("%1.json").arg(n));
@@ -163,7 +179,7 @@ private:
         if (!options.use_bbox)
             arguments << QStringLiteral("--no-bbox");
         arguments << QStringLiteral("--solver") << QString::fromLatin1(solver_name(options.solver));
-        if (!options.stats_json.isEmpty())
+        if (workers_write_stats())
             arguments << QStringLiteral("--stats-json") << stats_path(n);
         // After "--" a path that starts with a dash is still a path.
         arguments << QStringLiteral("--") << entry.image << entry.strokes;
@@ -177,6 +193,13 @@ private:
             const BatchEntry &entry = entries.at(n);
             if (!entry.error.isEmpty()) {
                 finish(n, 2, {}, {}, entry.error);
+                continue;
+            }
+            // Checked here rather than in a worker: a rerun over finished work starts no process.
+            if (options.skip_existing && outputs_exist(entry.image, options.output_dir)) {
+                outcome(n).skipped = true;
+                finish(n, 0, (skipped_line(entry.image, options.output_dir) + u'\n').toLocal8Bit(),
+                       {}, {});
                 continue;
             }
             auto *process = new QProcess;
@@ -228,6 +251,15 @@ private:
                              .arg(exit_code);
         }
         ++finished_count;
+        if (!options.manifest.isEmpty()) {
+            const QString problem = append_manifest_line(options.manifest, entry_of(n));
+            if (!problem.isEmpty()) {
+                // Said once: the same reason would follow for every image.
+                if (manifest_ok)
+                    cli_console::error(problem);
+                manifest_ok = false;
+            }
+        }
         emit_ready();
     }
 
@@ -274,23 +306,29 @@ private:
         cli_console::progress(text);
     }
 
-    bool write_stats()
+    // The record of entry n once it is finished: the worker's statistics, or why it failed.
+    QJsonObject entry_of(qsizetype n) const
+    {
+        const BatchEntry &entry = entries.at(n);
+        const Outcome &done = outcomes[static_cast<std::size_t>(n)];
+        if (done.skipped)
+            return skipped_entry(entry.image, entry.strokes,
+                                 output_paths(entry.image, options.output_dir));
+        const QJsonArray written =
+            done.exit_code == 0 ? read_stats_entries(stats_path(n)) : QJsonArray();
+        if (!written.isEmpty())
+            return written.first().toObject();
+        const QString error = done.error.isEmpty() ? last_error_line(done.err) : done.error;
+        return failed_entry(entry.image, entry.strokes, done.exit_code,
+                            done.exit_code == 0 ? QStringLiteral("the worker wrote no statistics")
+                                                : error);
+    }
+
+    [[nodiscard]] bool write_stats()
     {
         QJsonArray images;
-        for (qsizetype n = 0; n < entries.size(); ++n) {
-            const BatchEntry &entry = entries.at(n);
-            const Outcome &done = outcome(n);
-            const QJsonArray written =
-                done.exit_code == 0 ? read_stats_entries(stats_path(n)) : QJsonArray();
-            if (!written.isEmpty()) {
-                images.append(written.first());
-                continue;
-            }
-            const QString error = done.error.isEmpty() ? last_error_line(done.err) : done.error;
-            images.append(failed_entry(
-                entry.image, entry.strokes, done.exit_code,
-                done.exit_code == 0 ? QStringLiteral("the worker wrote no statistics") : error));
-        }
+        for (qsizetype n = 0; n < entries.size(); ++n)
+            images.append(entry_of(n));
         const QString problem = write_stats_file(options.stats_json, images);
         if (problem.isEmpty())
             return true;
@@ -309,6 +347,7 @@ private:
     QString current_file;
     Clock::time_point started_at;
     bool show_progress_now = false;
+    bool manifest_ok = true;
 };
 
 } // namespace
@@ -373,7 +412,7 @@ int run_batch(const Options &options)
     BatchList list = read_batch_list(options.batch_list);
     if (!list.error.isEmpty()) {
         cli_console::error(list.error);
-        return 2;
+        return exit_code::bad_input;
     }
     BatchRun run(options, std::move(list.entries));
     return run.run();

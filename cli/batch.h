@@ -27,12 +27,12 @@ struct BatchList
 // blanks. Blank lines and lines whose first non-blank character is # are skipped; a line with
 // another number of fields than two becomes an entry with an error. `list_name` names the list
 // in those errors.
-BatchList parse_batch_list(const QByteArray &text, const QString &list_name);
+[[nodiscard]] BatchList parse_batch_list(const QByteArray &text, const QString &list_name);
 
 // Reads the list file, or standard input for "-", and parses it.
-BatchList read_batch_list(const QString &path);
+[[nodiscard]] BatchList read_batch_list(const QString &path);
 
 // Segments every pair of the list with options.jobs worker processes (this program, run on one
 // pair each) and returns the exit status: 0 when every image was written, 1 otherwise, 2 when
 // the list cannot be read. Requires a QCoreApplication.
-int run_batch(const Options &options);
+[[nodiscard]] int run_batch(const Options &options);

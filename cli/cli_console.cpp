@@ -1,6 +1,8 @@
 // vellacut-cli's own console lines.
 #include "cli_console.h"
 
+#include <flowgraph/console.h>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -14,8 +16,7 @@ void error(const QString &message)
 
 void write_stdout(const QByteArray &text)
 {
-    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
-    std::fflush(stdout);
+    console_write(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
 void write_stderr(const QByteArray &text)
@@ -26,8 +27,7 @@ void write_stderr(const QByteArray &text)
 
 void line(const QString &text)
 {
-    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
+    console_print("%s\n", text.toLocal8Bit().constData());
 }
 
 bool stderr_is_terminal()

@@ -1,6 +1,6 @@
 // The one place where vellacut-cli writes its own lines: errors and progress on standard error,
-// batch blocks and the summary on standard output. The segmentation lines themselves come from
-// the imaging and engine consoles, as in the window.
+// batch blocks and the summary on the console (standard output unless redirected), where the
+// segmentation lines of the engine and the seed scan go too, as in the window.
 #pragma once
 
 #include <QByteArray>
@@ -11,12 +11,12 @@ namespace cli_console {
 // "vellacut-cli: <message>" on standard error, one line.
 void error(const QString &message);
 
-// Text as it is, on standard output or standard error, flushed. Used for the captured output
+// Text as it is, on the console or standard error, flushed. Used for the captured output
 // of batch workers, which arrives whole.
 void write_stdout(const QByteArray &text);
 void write_stderr(const QByteArray &text);
 
-// A line of vellacut-cli's own on standard output (help, version, batch headers, summary).
+// A line of vellacut-cli's own on the console (help, version, batch headers, summary).
 void line(const QString &text);
 
 // True when standard error is a terminal, where a progress line may be redrawn in place.

@@ -2,6 +2,7 @@
 // command line or many from a list, and writes the pictures the window saves.
 #include "batch.h"
 #include "cli_console.h"
+#include "exit_codes.h"
 #include "options.h"
 #include "segment_image.h"
 #include "stats_json.h"
@@ -12,9 +13,9 @@
 
 namespace {
 
-// The statistics file is checked before any work, so that a typo in its folder does not turn up
-// only after a long batch.
-QString check_stats_path(const QString &path)
+// The statistics file and the manifest are checked before any work, so that a typo in their
+// folder does not turn up only after a long batch.
+[[nodiscard]] QString check_stats_path(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -24,31 +25,49 @@ QString check_stats_path(const QString &path)
     return {};
 }
 
+// Appends `entry` to the manifest when one was asked for; false (with the error printed) when
+// it cannot be written.
+[[nodiscard]] bool record_in_manifest(const Options &options, const QJsonObject &entry)
+{
+    if (options.manifest.isEmpty())
+        return true;
+    const QString problem = append_manifest_line(options.manifest, entry);
+    if (problem.isEmpty())
+        return true;
+    cli_console::error(problem);
+    return false;
+}
+
 int run_single(const Options &options)
 {
-    ImageJob job;
-    job.image = options.image;
-    job.strokes = options.strokes;
-    job.output_dir = options.output_dir;
-    job.w = options.w;
-    job.v = options.v;
-    job.k = options.k;
-    job.use_bbox = options.use_bbox;
-    job.solver = options.solver;
+    // Only the folders are looked at: a missing picture is still reported as bad input.
+    if (options.skip_existing && QFileInfo(options.image).isFile()
+        && QFileInfo(options.strokes).isFile()
+        && outputs_exist(options.image, options.output_dir)) {
+        cli_console::line(skipped_line(options.image, options.output_dir));
+        const QJsonObject entry = skipped_entry(options.image, options.strokes,
+                                                output_paths(options.image, options.output_dir));
+        return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
+    }
+
+    const ImageJob job {options.image, options.strokes, options};
     const ImageReport report = segment_image(job);
     if (!report.ok()) {
         cli_console::error(report.error);
+        // The run fails for its own reason whether or not the manifest takes the line.
+        static_cast<void>(record_in_manifest(
+            options, failed_entry(job.image, job.strokes, report.exit_code, report.error)));
         return report.exit_code;
     }
+    const QJsonObject entry = stats_entry(job, report);
     if (!options.stats_json.isEmpty()) {
-        const QString problem =
-            write_stats_file(options.stats_json, QJsonArray {stats_entry(job, report)});
+        const QString problem = write_stats_file(options.stats_json, QJsonArray {entry});
         if (!problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
-    return 0;
+    return record_in_manifest(options, entry) ? exit_code::done : exit_code::cannot_write;
 }
 
 } // namespace
@@ -64,16 +83,16 @@ int main(int argc, char *argv[])
     const ParsedOptions parsed = parse_command_line(arguments);
     if (!parsed.error.isEmpty()) {
         cli_console::error(parsed.error + QStringLiteral(" (see vellacut-cli --help)"));
-        return 2;
+        return exit_code::bad_input;
     }
     const Options &options = parsed.options;
     switch (options.mode) {
     case Options::Mode::help:
         cli_console::write_stdout(help_text().toLocal8Bit());
-        return 0;
+        return exit_code::done;
     case Options::Mode::version:
         cli_console::line(QStringLiteral("vellacut-cli " VELLACUT_VERSION));
-        return 0;
+        return exit_code::done;
     case Options::Mode::single:
     case Options::Mode::batch:
         break;
@@ -81,12 +100,14 @@ int main(int argc, char *argv[])
 
     if (const QString problem = check_output_dir(options.output_dir); !problem.isEmpty()) {
         cli_console::error(problem);
-        return 2;
+        return exit_code::cannot_write;
     }
-    if (!options.stats_json.isEmpty()) {
-        if (const QString problem = check_stats_path(options.stats_json); !problem.isEmpty()) {
+    for (const QString &path : {options.stats_json, options.manifest}) {
+        if (path.isEmpty())
+            continue;
+        if (const QString problem = check_stats_path(path); !problem.isEmpty()) {
             cli_console::error(problem);
-            return 2;
+            return exit_code::cannot_write;
         }
     }
     return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);

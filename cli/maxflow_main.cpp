@@ -9,17 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "exit_codes.h"
+#include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 #include "flowgraph/grid_flow.h"
 #include "flowgraph/solver_choice.h"
 
 namespace {
-
-// Exit statuses; 1 is what the flow graph itself uses when it gives up (out of memory).
-constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_BAD_OUTPUT = 3;
-constexpr int EXIT_USAGE = 4;
 
 constexpr const char *PROGRAM = "vellacut-maxflow";
 
@@ -36,8 +33,8 @@ const char *const USAGE =
     "              grids and leaves every other graph to the reference solver\n"
     "  --help      print this help\n"
     "\n"
-    "Exit status: 0 solved, 1 out of memory, 2 unreadable or malformed FILE,\n"
-    "3 OUT cannot be written, 4 wrong usage.\n";
+    "Exit status: 0 solved, 1 out of memory, 2 wrong usage or an unreadable or\n"
+    "malformed FILE, 3 OUT cannot be written.\n";
 
 struct Options
 {
@@ -50,7 +47,7 @@ struct Options
 };
 
 // Fills options from the arguments; on a usage error returns false with a reason.
-bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
+[[nodiscard]] bool parse_arguments(int argc, char **argv, Options &options, std::string &reason)
 {
     bool only_files = false;
     bool have_input = false;
@@ -99,7 +96,8 @@ void report_graph_error(const char *message)
 }
 
 // Writes one id per line; returns false with the system's reason when the file fails.
-bool write_ids(const std::string &path, const std::vector<int> &ids, std::string &reason)
+[[nodiscard]] bool write_ids(const std::string &path, const std::vector<int> &ids,
+                             std::string &reason)
 {
     std::FILE *file = std::fopen(path.c_str(), "w");
     if (!file) {
@@ -137,11 +135,13 @@ int main(int argc, char **argv)
     std::string reason;
     if (!parse_arguments(argc, argv, options, reason)) {
         std::fprintf(stderr, "%s: %s (try --help)\n", PROGRAM, reason.c_str());
-        return EXIT_USAGE;
+        return exit_code::bad_input;
     }
     if (options.help) {
-        std::printf(USAGE, solver_name(default_solver));
-        return 0;
+        std::string usage = USAGE;
+        usage.replace(usage.find("%s"), 2, solver_name(default_solver));
+        console_write(usage);
+        return exit_code::done;
     }
 
     const auto read_start = std::chrono::steady_clock::now();
@@ -153,7 +153,7 @@ int main(int argc, char **argv)
         else
             std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, options.input.c_str(),
                          parsed.error.c_str());
-        return EXIT_BAD_INPUT;
+        return exit_code::bad_input;
     }
     const double read_seconds = seconds_since(read_start);
 
@@ -181,13 +181,13 @@ int main(int argc, char **argv)
                       grid.grid ? dimacs_sink_side(grid) : dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
-        return EXIT_BAD_OUTPUT;
+        return exit_code::cannot_write;
     }
 
     // The shortest text that reads back as the same float: integers print without a fraction.
     char text[64];
     const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
     *end = '\0';
-    std::printf("%s\n", text);
-    return 0;
+    console_print("%s\n", text);
+    return exit_code::done;
 }

@@ -10,7 +10,7 @@ namespace {
 
 // Parses a whole argument as a finite number; QString::toDouble uses the C locale and accepts
 // exponents (1e3), and rejects trailing garbage ("0.4x").
-bool parse_number(const QString &text, double &value)
+[[nodiscard]] bool parse_number(const QString &text, double &value)
 {
     bool ok = false;
     const double parsed = text.trimmed().toDouble(&ok);
@@ -20,7 +20,7 @@ bool parse_number(const QString &text, double &value)
     return true;
 }
 
-bool parse_jobs(const QString &text, int &value)
+[[nodiscard]] bool parse_jobs(const QString &text, int &value)
 {
     bool ok = false;
     const int parsed = text.toInt(&ok);
@@ -34,9 +34,10 @@ bool parse_jobs(const QString &text, int &value)
 // string so that it reads as it prints.
 constexpr const char help_template[] =
     R"(usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]
-                    [--solver S] [--stats-json FILE]
+                    [--solver S] [--stats-json FILE] [--skip-existing] [--manifest FILE]
        vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K]
-                    [--no-bbox] [--solver S] [--stats-json FILE]
+                    [--no-bbox] [--solver S] [--stats-json FILE] [--skip-existing]
+                    [--manifest FILE]
        vellacut-cli --help | --version
 
 Separates IMAGE into object and background by a minimum graph cut, exactly as
@@ -71,6 +72,12 @@ Options:
                      region, the object pixel count and the milliseconds of
                      each stage: load, seeds, graph, statistics, gradient,
                      edges, solve (compute: those five together), images, save
+  --skip-existing    leave an image alone when its three pictures are already
+                     in DIR, and report it as skipped (for resuming a run)
+  --manifest FILE    append one JSON line per image to FILE: image, strokes,
+                     status (done, skipped or failed), seeds, object pixels,
+                     flow, times, outputs; each line is written whole, so
+                     several runs at once may share one manifest
   --batch LIST       segment every pair of LIST, one "IMAGE STROKES" pair per
                      line ("-": read the list from standard input); blank
                      lines and lines starting with # are skipped; put a path
@@ -94,9 +101,10 @@ Exit status:
      single image: an internal failure such as exhausted memory
   2  wrong usage or bad input: a missing or unreadable picture, STROKES of
      another size than IMAGE, fewer than two stroke pixels of a class, a
-     picture of more than %1 megapixels, an output directory that cannot be
-     written, a parameter that is not a number, an unreadable LIST; nothing is
-     written then
+     picture of more than %1 megapixels, a parameter that is not a number, an
+     unreadable LIST; nothing is written then
+  3  a result could not be written: an output directory that is missing or
+     cannot be written, a result or statistics file that cannot be written
 )";
 
 } // namespace
@@ -132,6 +140,10 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             options.use_bbox = false;
             continue;
         }
+        if (argument == QLatin1String("--skip-existing")) {
+            options.skip_existing = true;
+            continue;
+        }
 
         // Options with a value: "--name VALUE" or "--name=VALUE" for the long forms.
         QString name = argument;
@@ -146,9 +158,11 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             }
         }
         static const QStringList with_value = {
-            QStringLiteral("-o"),       QStringLiteral("--output"), QStringLiteral("-w"),
-            QStringLiteral("-v"),       QStringLiteral("-k"),       QStringLiteral("-j"),
-            QStringLiteral("--jobs"),   QStringLiteral("--batch"),  QStringLiteral("--stats-json"),
+            QStringLiteral("-o"),           QStringLiteral("--output"),
+            QStringLiteral("-w"),           QStringLiteral("-v"),
+            QStringLiteral("-k"),           QStringLiteral("-j"),
+            QStringLiteral("--jobs"),       QStringLiteral("--batch"),
+            QStringLiteral("--stats-json"), QStringLiteral("--manifest"),
             QStringLiteral("--solver"),
         };
         if (!with_value.contains(name)) {
@@ -215,6 +229,12 @@ ParsedOptions parse_command_line(const QStringList &arguments)
                 return result;
             }
             options.stats_json = value;
+        } else if (name == QLatin1String("--manifest")) {
+            if (value.isEmpty()) {
+                result.error = QStringLiteral("option --manifest needs a file name");
+                return result;
+            }
+            options.manifest = value;
         }
     }
 

@@ -28,6 +28,8 @@ struct Options
     bool use_bbox = true;
     SolverChoice solver = default_solver;
     QString stats_json; // empty: no statistics file
+    bool skip_existing = false; // leave an image alone when its three results exist
+    QString manifest; // empty: no manifest; otherwise one JSON line per image is appended
 };
 
 struct ParsedOptions
@@ -38,7 +40,7 @@ struct ParsedOptions
 
 // Reads the arguments after the program name. Numbers must be finite decimal numbers in full
 // (a typo is an error, never 0); -j needs --batch and a whole number from 1 to max_jobs.
-ParsedOptions parse_command_line(const QStringList &arguments);
+[[nodiscard]] ParsedOptions parse_command_line(const QStringList &arguments);
 
 inline constexpr int max_jobs = 256;
 

@@ -1,8 +1,10 @@
 // The road of one image through the imaging layer and the engine, timed stage by stage.
 #include "segment_image.h"
 
+#include "exit_codes.h"
+
+#include <flowgraph/console.h>
 #include <flowgraph/flow_graph.h>
-#include <imaging/console.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
@@ -14,29 +16,40 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The result files' names after the image's base name, in the order mask, object, background.
+constexpr const char *output_suffixes[3] = {"_mask.png", "_object.png", "_background.png"};
 
 double milliseconds_since(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-ImageReport failure(const QString &file, const QString &problem)
+// The report of an image that failed; `error` is the whole line, naming the file.
+ImageReport failure(int exit_code, const QString &error)
 {
     ImageReport report;
-    report.exit_code = 2;
-    report.error = QStringLiteral("%1: %2").arg(file, problem);
+    report.exit_code = exit_code;
+    report.error = error;
     return report;
 }
 
+ImageReport bad_input(const QString &file, const QString &problem)
+{
+    return failure(exit_code::bad_input, QStringLiteral("%1: %2").arg(file, problem));
+}
+
 // Reads one picture, or says why it cannot be read.
-QString load_picture(const QString &path, QImage &image)
+[[nodiscard]] QString load_picture(const QString &path, QImage &image)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -68,8 +81,8 @@ struct Output
 
 // Writes the three pictures beside their final names, then moves them into place, so that a
 // failure leaves neither a truncated file nor a mix of old and new results.
-QString save_outputs(const Output (&outputs)[3], const QString &dir, const QString &base,
-                     QStringList &written)
+[[nodiscard]] QString save_outputs(const Output (&outputs)[3], const QString &dir,
+                                   const QString &base, QStringList &written)
 {
     QStringList finals;
     QStringList staged;
@@ -83,11 +96,16 @@ QString save_outputs(const Output (&outputs)[3], const QString &dir, const QStri
             return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
                 .arg(final_path);
     }
-    for (const Output &output : outputs) {
-        const QString name = base + QLatin1String(output.suffix);
+    // The three pictures are encoded side by side on the cores, the mask (flat, quick) last,
+    // then written one by one.
+    const QImage *const images[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
+    std::vector<QByteArray> files = encode_pngs(images);
+    std::reverse(files.begin(), files.end());
+    for (std::size_t n = 0; n < 3; ++n) {
+        const QString name = base + QLatin1String(outputs[n].suffix);
         const QString final_path = directory.filePath(name);
         const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
-        const QString error = write_png(*output.image, staged_path);
+        const QString error = write_png_bytes(files[n], staged_path);
         if (!error.isEmpty()) {
             for (const QString &path : staged)
                 QFile::remove(path);
@@ -118,6 +136,31 @@ QString output_base_name(const QString &image_path)
     return QFileInfo(image_path).baseName();
 }
 
+QStringList output_paths(const QString &image_path, const QString &dir)
+{
+    const QDir directory(dir);
+    const QString base = output_base_name(image_path);
+    QStringList paths;
+    for (const char *suffix : output_suffixes)
+        paths << directory.filePath(base + QLatin1String(suffix));
+    return paths;
+}
+
+bool outputs_exist(const QString &image_path, const QString &dir)
+{
+    const QStringList paths = output_paths(image_path, dir);
+    return std::all_of(paths.cbegin(), paths.cend(), [](const QString &path) {
+        const QFileInfo info(path);
+        return info.isFile() && info.size() > 0;
+    });
+}
+
+QString skipped_line(const QString &image_path, const QString &dir)
+{
+    return QStringLiteral("Skipped %1: its results %2_mask.png, ... are already in %3")
+        .arg(image_path, output_base_name(image_path), dir);
+}
+
 QString check_output_dir(const QString &dir)
 {
     const QFileInfo info(dir);
@@ -132,12 +175,8 @@ QString check_output_dir(const QString &dir)
 
 ImageReport segment_image(const ImageJob &job)
 {
-    if (const QString problem = check_output_dir(job.output_dir); !problem.isEmpty()) {
-        ImageReport report;
-        report.exit_code = 2;
-        report.error = problem;
-        return report;
-    }
+    if (const QString problem = check_output_dir(job.options.output_dir); !problem.isEmpty())
+        return failure(exit_code::cannot_write, problem);
 
     Segmenter segmenter;
     ImageTimes times;
@@ -146,32 +185,32 @@ ImageReport segment_image(const ImageJob &job)
     auto start = Clock::now();
     QImage image;
     if (const QString problem = load_picture(job.image, image); !problem.isEmpty())
-        return failure(job.image, problem);
+        return bad_input(job.image, problem);
     console_print("WxH: %d, %d\n", image.width(), image.height());
     copy_grey_levels(image, segmenter);
     QImage strokes;
     if (const QString problem = load_picture(job.strokes, strokes); !problem.isEmpty())
-        return failure(job.strokes, problem);
+        return bad_input(job.strokes, problem);
     if (strokes.size() != image.size()) {
-        return failure(job.strokes,
-                       QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
-                           .arg(strokes.width())
-                           .arg(strokes.height())
-                           .arg(job.image)
-                           .arg(image.width())
-                           .arg(image.height()));
+        return bad_input(job.strokes,
+                         QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
+                             .arg(strokes.width())
+                             .arg(strokes.height())
+                             .arg(job.image)
+                             .arg(image.width())
+                             .arg(image.height()));
     }
     times.load = milliseconds_since(start);
 
     // Seeds: the parameters first, in the window's order, then the seed scan.
     start = Clock::now();
-    segmenter.k = job.k;
-    segmenter.v = job.v;
-    segmenter.w = job.w;
-    segmenter.solver = job.solver;
+    segmenter.k = job.options.k;
+    segmenter.v = job.options.v;
+    segmenter.w = job.options.w;
+    segmenter.solver = job.options.solver;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
-    const LabelScan scan = build_labels(labels, image, segmenter, job.use_bbox);
+    const LabelScan scan = scan_seeds(labels, image, segmenter, job.options.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;
@@ -191,15 +230,11 @@ ImageReport segment_image(const ImageJob &job)
         segmenter.delete_graph();
         // The engine refuses the Background class first when both are short.
         if (result == ComputeResult::too_few_background_seeds)
-            return failure(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
-        return failure(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
+            return bad_input(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
+        return bad_input(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
     }
     report.flow = static_cast<double>(segmenter.flow_value());
-    times.graph = segmenter.last_times.graph;
-    times.statistics = segmenter.last_times.statistics;
-    times.gradient = segmenter.last_times.gradient;
-    times.edges = segmenter.last_times.edges;
-    times.solve = segmenter.last_times.solve;
+    times.engine = segmenter.last_times;
 
     start = Clock::now();
     console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
@@ -210,17 +245,13 @@ ImageReport segment_image(const ImageJob &job)
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const Output outputs[3] = {{"_mask.png", &images.binary_mask},
-                               {"_object.png", &images.fg_segmented},
-                               {"_background.png", &images.bg_segmented}};
-    if (const QString problem =
-            save_outputs(outputs, job.output_dir, output_base_name(job.image), report.outputs);
-        !problem.isEmpty()) {
-        ImageReport failed;
-        failed.exit_code = 2;
-        failed.error = problem;
-        return failed;
-    }
+    const Output outputs[3] = {{output_suffixes[0], &images.binary_mask},
+                               {output_suffixes[1], &images.fg_segmented},
+                               {output_suffixes[2], &images.bg_segmented}};
+    if (const QString problem = save_outputs(outputs, job.options.output_dir,
+                                             output_base_name(job.image), report.outputs);
+        !problem.isEmpty())
+        return failure(exit_code::cannot_write, problem);
     times.save = milliseconds_since(start);
     report.times = times;
     return report;

@@ -2,22 +2,19 @@
 // does, and what every batch worker does for its pair.
 #pragma once
 
+#include "options.h"
+
+#include <segmentation/segmenter.h>
+
 #include <QString>
 #include <QStringList>
 
-#include "flowgraph/solver_choice.h"
-
-// One pair to segment, with the parameters of the run.
+// One pair to segment, with the run's command line for the output folder and the parameters.
 struct ImageJob
 {
     QString image;
     QString strokes;
-    QString output_dir;
-    double w = 1.0;
-    double v = 0.45;
-    double k = 1000.0;
-    bool use_bbox = true;
-    SolverChoice solver = default_solver;
+    Options options;
 };
 
 // Milliseconds spent in each stage of one image; a stage that did not run stays negative.
@@ -26,11 +23,7 @@ struct ImageTimes
     double load = -1.0; // both pictures read, grey levels copied into the engine
     double seeds = -1.0; // strokes picture to seeds, box and region
     // The engine's own stages, as Segmenter::compute reports them.
-    double graph = -1.0; // graph creation and seed capacities
-    double statistics = -1.0; // seed models
-    double gradient = -1.0; // gradient pass
-    double edges = -1.0; // edge pass
-    double solve = -1.0; // max-flow
+    StageTimes engine = {-1.0, -1.0, -1.0, -1.0, -1.0};
     double compute = -1.0; // the whole of Segmenter::compute, the stages above included
     double images = -1.0; // result pictures
     double save = -1.0; // PNG files written and put in place
@@ -40,7 +33,7 @@ struct ImageTimes
 // problem, and nothing has been written.
 struct ImageReport
 {
-    int exit_code = 0; // 0 done, 2 bad input or output that cannot be written
+    int exit_code = 0; // an exit_code:: value: done, bad_input or cannot_write
     QString error;
     int width = 0;
     int height = 0;
@@ -62,11 +55,21 @@ struct ImageReport
 // and without everything from its first dot on.
 QString output_base_name(const QString &image_path);
 
+// The three result files of `image_path` in `dir`: mask, object, background.
+QStringList output_paths(const QString &image_path, const QString &dir);
+
+// True when all three result files of `image_path` are in `dir` as non-empty files. Only looks
+// at the folder: nothing is read or decoded, so a rerun over finished work costs little.
+bool outputs_exist(const QString &image_path, const QString &dir);
+
+// The line that reports `image_path` as skipped because its results are already in `dir`.
+QString skipped_line(const QString &image_path, const QString &dir);
+
 // Empty when `dir` is an existing directory that can be written, otherwise the reason as one
 // line naming it.
-QString check_output_dir(const QString &dir);
+[[nodiscard]] QString check_output_dir(const QString &dir);
 
 // Loads the pictures, collects the seeds, segments and writes B_mask.png, B_object.png and
-// B_background.png into job.output_dir, printing the same console lines as the window's open
-// and COMPUTE. The three files replace any old ones only once all three are written.
-ImageReport segment_image(const ImageJob &job);
+// B_background.png into job.options.output_dir, printing the same console lines as the window's
+// open and COMPUTE. The three files replace any old ones only once all three are written.
+[[nodiscard]] ImageReport segment_image(const ImageJob &job);

@@ -5,6 +5,11 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // Stages that did not run are left out rather than given a made-up time.
@@ -21,11 +26,11 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     QJsonObject times;
     put_time(times, "load", report.times.load);
     put_time(times, "seeds", report.times.seeds);
-    put_time(times, "graph", report.times.graph);
-    put_time(times, "statistics", report.times.statistics);
-    put_time(times, "gradient", report.times.gradient);
-    put_time(times, "edges", report.times.edges);
-    put_time(times, "solve", report.times.solve);
+    put_time(times, "graph", report.times.engine.graph);
+    put_time(times, "statistics", report.times.engine.statistics);
+    put_time(times, "gradient", report.times.engine.gradient);
+    put_time(times, "edges", report.times.engine.edges);
+    put_time(times, "solve", report.times.engine.solve);
     put_time(times, "compute", report.times.compute);
     put_time(times, "images", report.times.images);
     put_time(times, "save", report.times.save);
@@ -36,13 +41,13 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
     entry.insert(QStringLiteral("status"), QStringLiteral("done"));
     entry.insert(QStringLiteral("width"), report.width);
     entry.insert(QStringLiteral("height"), report.height);
-    entry.insert(
-        QStringLiteral("parameters"),
-        QJsonObject {{QStringLiteral("w"), job.w},
-                     {QStringLiteral("v"), job.v},
-                     {QStringLiteral("k"), job.k},
-                     {QStringLiteral("bbox"), job.use_bbox},
-                     {QStringLiteral("solver"), QString::fromLatin1(solver_name(job.solver))}});
+    entry.insert(QStringLiteral("parameters"),
+                 QJsonObject {{QStringLiteral("w"), job.options.w},
+                              {QStringLiteral("v"), job.options.v},
+                              {QStringLiteral("k"), job.options.k},
+                              {QStringLiteral("bbox"), job.options.use_bbox},
+                              {QStringLiteral("solver"),
+                               QString::fromLatin1(solver_name(job.options.solver))}});
     entry.insert(QStringLiteral("flow"), report.flow);
     entry.insert(QStringLiteral("seeds"),
                  QJsonObject {{QStringLiteral("background"), report.background_seeds},
@@ -66,6 +71,40 @@ QJsonObject failed_entry(const QString &image, const QString &strokes, int exit_
                         {QStringLiteral("status"), QStringLiteral("failed")},
                         {QStringLiteral("exit_code"), exit_code},
                         {QStringLiteral("error"), error}};
+}
+
+QJsonObject skipped_entry(const QString &image, const QString &strokes, const QStringList &outputs)
+{
+    return QJsonObject {{QStringLiteral("image"), image},
+                        {QStringLiteral("strokes"), strokes},
+                        {QStringLiteral("status"), QStringLiteral("skipped")},
+                        {QStringLiteral("outputs"), QJsonArray::fromStringList(outputs)}};
+}
+
+QString append_manifest_line(const QString &path, const QJsonObject &entry)
+{
+    const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return QStringLiteral("%1: cannot be opened for appending: %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    // One write of the whole line: with O_APPEND the kernel places it at the end in one piece,
+    // even while other processes append to the same file.
+    const ssize_t written = ::write(fd, line.constData(), static_cast<std::size_t>(line.size()));
+    const int write_errno = errno;
+    const int close_result = ::close(fd);
+    const int close_errno = errno;
+    QString reason;
+    if (written < 0)
+        reason = QString::fromLocal8Bit(std::strerror(write_errno));
+    else if (written != static_cast<ssize_t>(line.size()))
+        reason = QStringLiteral("only part of the line was written");
+    else if (close_result != 0)
+        reason = QString::fromLocal8Bit(std::strerror(close_errno));
+    if (!reason.isEmpty())
+        return QStringLiteral("%1: cannot be appended to: %2").arg(path, reason);
+    return {};
 }
 
 QString write_stats_file(const QString &path, const QJsonArray &entries)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the peer benchmark (our solver against OpenCV's GCGraph and Boost's BK) on the synthetic
-# pictures and the photos, and writes its table into bench/README.md between the peer-table
-# markers:
+# Runs the peer benchmark (our solver against OpenCV's GCGraph and Boost's push-relabel) on the
+# synthetic pictures and the photos, and writes its table into bench/README.md between the
+# peer-table markers:
 #   scripts/bench-peers.sh [benchmark flags...]     e.g. --benchmark_repetitions=3
 # Expects the release build (make bench, or VELLACUT_BENCH_BUILD=<build dir>).
 set -euo pipefail

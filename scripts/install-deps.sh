@@ -3,17 +3,21 @@
 # this machine lacks. Safe to run again: it installs nothing when everything is present.
 #   scripts/install-deps.sh          build, run and test
 #   scripts/install-deps.sh --bench  also the peer libraries the benchmarks compare against
+#   scripts/install-deps.sh --recipes  also GNU parallel, for checking the README's batch recipes
 set -euo pipefail
 
 packages=(
     build-essential cmake make pkg-config
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
     clang-format
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
     xvfb xauth
 )
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libopencv-imgproc-dev libboost-graph-dev hyperfine)
+fi
+if [[ "${1:-}" == "--recipes" ]]; then
+    packages+=(parallel)
 fi
 
 missing=()

@@ -59,7 +59,7 @@ private:
 };
 
 // A whole token as a signed decimal integer; false if it is not one or does not fit.
-bool parse_integer(std::string_view text, long long &value)
+[[nodiscard]] bool parse_integer(std::string_view text, long long &value)
 {
     if (text.empty())
         return false;

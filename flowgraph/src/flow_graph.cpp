@@ -1,72 +1,34 @@
-// The flow graph store: construction, growth, nodes, arc pairs, terminal weights, the orphan
-// pool, and the error path.
+// The flow graph store: construction, growth, nodes, arc pairs and terminal weights.
 #include "flowgraph/flow_graph.h"
 
+#include "flowgraph/console.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 
 #include "capacities.h"
-#include "console.h"
 #include "fatal.h"
 #include "graph_memory.h"
 #include "link_pool.h"
 
-void flowgraph_fatal(ErrorFn error_fn, const char *message)
-{
-    if (error_fn)
-        error_fn(message);
-    std::fflush(stdout);
-    std::exit(1);
-}
-
-// ---- LinkPool ----
-
-LinkPool::LinkPool(int items_per_chunk_, ErrorFn error_fn_)
-    : items_per_chunk(items_per_chunk_)
-    , error_fn(error_fn_)
-{
-}
-
-LinkPool::~LinkPool()
-{
-    while (first_chunk) {
-        Chunk *next_chunk = first_chunk->next_chunk;
-        std::free(first_chunk);
-        first_chunk = next_chunk;
-    }
-}
-
-void LinkPool::add_chunk()
-{
-    const auto count = static_cast<std::size_t>(items_per_chunk);
-    auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + count * sizeof(OrphanLink)));
-    if (!chunk)
-        flowgraph_fatal(error_fn, "Not enough memory!");
-    // Free items in address order, so the first item of the chunk is handed out first.
-    OrphanLink *items = chunk->items();
-    for (std::size_t n = 0; n + 1 < count; ++n)
-        items[n].next = &items[n + 1];
-    items[count - 1].next = nullptr;
-    first_free = items;
-    chunk->next_chunk = first_chunk;
-    first_chunk = chunk;
-}
-
-int LinkPool::chunk_count() const
-{
-    int count = 0;
-    for (const Chunk *c = first_chunk; c; c = c->next_chunk)
-        ++count;
-    return count;
-}
-
-// ---- FlowGraph store ----
-
 namespace {
 
 constexpr int MIN_HINT = 16;
+
+// Moves the limit records to room for new_max; beyond max_records, or without memory, is fatal.
+template<typename Record>
+void reallocate_records(Record *&records, std::uint32_t &limit, std::size_t new_max,
+                        std::size_t max_records, ErrorFn error_fn)
+{
+    auto *moved = new_max > max_records
+        ? nullptr
+        : static_cast<Record *>(
+            graph_memory::reallocate(records, limit * sizeof(Record), new_max * sizeof(Record)));
+    if (!moved)
+        flowgraph_fatal(error_fn, "Not enough memory at realloc!");
+    records = moved;
+    limit = static_cast<std::uint32_t>(new_max);
+}
 
 } // namespace
 
@@ -96,8 +58,6 @@ FlowGraph::FlowGraph(int node_hint, int arc_hint, ErrorFn error_fn_)
 
 FlowGraph::~FlowGraph()
 {
-    delete orphan_pool;
-    orphan_pool = nullptr;
     graph_memory::release(nodes, std::size_t {node_limit} * sizeof(Node));
     graph_memory::release(arcs, std::size_t {arc_limit} * sizeof(Arc));
 }
@@ -122,13 +82,12 @@ int FlowGraph::add_node()
     n.depth = 0;
     n.flags = 0;
     n.terminal_residual = 0.0f;
-    ++node_end;
-    return node_count++;
+    return static_cast<int>(node_end++);
 }
 
 int FlowGraph::add_nodes(int count)
 {
-    const int first = node_count;
+    const int first = static_cast<int>(node_end);
     if (count <= 0)
         return first;
     // Past the reservation, node by node, so that growth happens (and is announced) exactly
@@ -142,7 +101,6 @@ int FlowGraph::add_nodes(int count)
     const Node fresh {NO_ARC, PARENT_NONE, NO_NODE, NO_NODE, 0, 0, 0, 0.0f};
     std::fill(nodes + node_end, nodes + node_end + count, fresh);
     node_end += static_cast<std::uint32_t>(count);
-    node_count += count;
     return first;
 }
 
@@ -186,40 +144,42 @@ void FlowGraph::release_kept_memory()
     graph_memory::trim();
 }
 
+void FlowGraph::prefault(int count, long long arc_pair_count, const SolveControl *watch)
+{
+    // One write per page faults it in; a stop is looked for every few megabytes.
+    constexpr std::size_t page = 4096;
+    constexpr std::size_t pages_per_poll = 1024;
+    const auto touch = [watch](void *block, std::size_t bytes) {
+        auto *bytes_at = static_cast<unsigned char *>(block);
+        for (std::size_t offset = 0, n = 0; offset < bytes; offset += page, ++n) {
+            if (n % pages_per_poll == 0 && watch != nullptr && watch->stop_requested())
+                return false;
+            bytes_at[offset] = 0;
+        }
+        return true;
+    };
+    const std::size_t node_records = std::min<std::size_t>(
+        static_cast<std::size_t>(count < 0 ? 0 : count), std::size_t {node_limit});
+    const std::size_t arc_records =
+        std::min<std::size_t>(2 * static_cast<std::size_t>(arc_pair_count < 0 ? 0 : arc_pair_count),
+                              std::size_t {arc_limit});
+    if (touch(nodes, node_records * sizeof(Node)))
+        touch(arcs, arc_records * sizeof(Arc));
+}
+
 void FlowGraph::grow_nodes(int num)
 {
-    flowgraph_console::realloc_nodes();
-    const std::size_t old_max = node_limit;
-    std::size_t new_max = old_max + old_max / 2;
-    const std::size_t needed = static_cast<std::size_t>(node_count) + static_cast<std::size_t>(num);
-    if (new_max < needed)
-        new_max = needed;
-    if (new_max > MAX_NODES)
-        fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Node *>(
-        graph_memory::reallocate(nodes, old_max * sizeof(Node), new_max * sizeof(Node)));
-    if (!moved)
-        fatal("Not enough memory at realloc!");
+    console_write("realloc nodes!");
+    const std::size_t grown = std::size_t {node_limit} + node_limit / 2;
+    const std::size_t needed = std::size_t {node_end} + static_cast<std::size_t>(num);
     // Arcs refer to nodes by index, so nothing needs correcting after a move.
-    nodes = moved;
-    node_end = static_cast<std::uint32_t>(node_count);
-    node_limit = static_cast<std::uint32_t>(new_max);
+    reallocate_records(nodes, node_limit, std::max(grown, needed), MAX_NODES, error_fn);
 }
 
 void FlowGraph::grow_arcs()
 {
-    flowgraph_console::realloc_arcs();
-    const std::size_t old_max = arc_limit;
-    std::size_t new_max = old_max + old_max / 2;
+    console_write("realloc arcs!");
+    const std::size_t grown = std::size_t {arc_limit} + arc_limit / 2;
     // An even number of slots keeps a pair from straddling the limit.
-    if (new_max % 2 == 1)
-        ++new_max;
-    if (new_max > MAX_ARCS)
-        fatal("Not enough memory at realloc!");
-    auto *moved = static_cast<Arc *>(
-        graph_memory::reallocate(arcs, old_max * sizeof(Arc), new_max * sizeof(Arc)));
-    if (!moved)
-        fatal("Not enough memory at realloc!");
-    arcs = moved;
-    arc_limit = static_cast<std::uint32_t>(new_max);
+    reallocate_records(arcs, arc_limit, grown + grown % 2, MAX_ARCS, error_fn);
 }

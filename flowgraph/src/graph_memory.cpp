@@ -4,11 +4,13 @@
 // COMPUTE. Taking those arrays fresh from the system each time costs a page fault per 4 KiB page,
 // which for a photo of a few megapixels is more than the solve itself. Blocks of at least
 // LARGE_BLOCK bytes therefore come from mmap (the largest advised to use huge pages) and go back
-// into a small cache when their graph is destroyed; the next graph takes the smallest cached block
-// that fits. Small blocks use the C heap as before.
+// into a small block cache when their graph is destroyed; the next graph takes the smallest cached
+// block that fits. Small blocks use the C heap as before.
 //
 // Under AddressSanitizer everything goes through the C heap so that every array stays checked.
 #include "graph_memory.h"
+
+#include "flowgraph/block_cache.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -48,11 +50,16 @@ struct Mapping
     std::size_t capacity; // bytes mapped, a multiple of HUGE_PAGE
 };
 
+void unmap_block(void *start, std::size_t capacity)
+{
+    munmap(start, capacity);
+}
+
 struct State
 {
     std::mutex mutex;
     std::vector<Mapping> live; // blocks handed out
-    std::vector<Mapping> kept; // blocks waiting for reuse, oldest first
+    BlockCache kept {MAX_KEPT_BLOCKS, unmap_block}; // blocks waiting for reuse
 };
 
 State &state()
@@ -81,24 +88,14 @@ void *map_block(std::size_t capacity)
 // Caller holds the mutex. Takes the smallest kept block of at least `bytes`, or maps a new one.
 void *take_large(State &s, std::size_t bytes)
 {
-    std::size_t best = s.kept.size();
-    for (std::size_t n = 0; n < s.kept.size(); ++n) {
-        if (s.kept[n].capacity >= bytes
-            && (best == s.kept.size() || s.kept[n].capacity < s.kept[best].capacity))
-            best = n;
-    }
     Mapping m {};
-    if (best != s.kept.size()) {
-        m = s.kept[best];
-        s.kept.erase(s.kept.begin() + static_cast<std::ptrdiff_t>(best));
-    } else {
+    m.start = s.kept.take(bytes, &m.capacity);
+    if (!m.start) {
         m.capacity = round_up(bytes);
         m.start = map_block(m.capacity);
-        if (!m.start && !s.kept.empty()) {
+        if (!m.start && s.kept.kept_bytes() != 0) {
             // Out of address space or memory: give the kept blocks back and try once more.
-            for (const Mapping &k : s.kept)
-                munmap(k.start, k.capacity);
-            s.kept.clear();
+            s.kept.release_all();
             m.start = map_block(m.capacity);
         }
         if (!m.start)
@@ -116,15 +113,6 @@ Mapping *find_live(State &s, void *block)
             return &m;
     }
     return nullptr;
-}
-
-void keep(State &s, Mapping m)
-{
-    s.kept.push_back(m);
-    if (s.kept.size() > MAX_KEPT_BLOCKS) {
-        munmap(s.kept.front().start, s.kept.front().capacity);
-        s.kept.erase(s.kept.begin());
-    }
 }
 
 } // namespace
@@ -182,7 +170,7 @@ void release(void *block, std::size_t bytes)
         if (s.live[n].start == block) {
             const Mapping m = s.live[n];
             s.live.erase(s.live.begin() + static_cast<std::ptrdiff_t>(n));
-            keep(s, m);
+            s.kept.keep(m.start, m.capacity);
             return;
         }
     }
@@ -192,21 +180,12 @@ void release(void *block, std::size_t bytes)
 
 void trim()
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    for (const Mapping &m : s.kept)
-        munmap(m.start, m.capacity);
-    s.kept.clear();
+    state().kept.release_all();
 }
 
 std::size_t kept_bytes()
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    std::size_t total = 0;
-    for (const Mapping &m : s.kept)
-        total += m.capacity;
-    return total;
+    return state().kept.kept_bytes();
 }
 
 #else // the C heap only

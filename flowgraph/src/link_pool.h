@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "flowgraph/error.h"
 
@@ -19,7 +21,6 @@ class LinkPool
 {
 public:
     LinkPool(int items_per_chunk, ErrorFn error_fn);
-    ~LinkPool();
     LinkPool(const LinkPool &) = delete;
     LinkPool &operator=(const LinkPool &) = delete;
 
@@ -39,19 +40,11 @@ public:
         first_free = item;
     }
 
-    int chunk_count() const;
-
 private:
-    struct Chunk
-    {
-        Chunk *next_chunk;
-        OrphanLink *items() { return reinterpret_cast<OrphanLink *>(this + 1); }
-    };
-
     void add_chunk();
 
     int items_per_chunk;
-    Chunk *first_chunk = nullptr;
+    std::vector<std::unique_ptr<OrphanLink[]>> chunks;
     OrphanLink *first_free = nullptr;
     ErrorFn error_fn;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <memory>
 #include <new>
 
 #include "flowgraph/flow_graph.h"
@@ -77,7 +78,7 @@ inline void FlowGraph::push_path(std::uint32_t v)
 float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
 {
     if (!orphan_pool)
-        orphan_pool = new LinkPool(ORPHAN_ITEMS_PER_CHUNK, error_fn);
+        orphan_pool = std::make_unique<LinkPool>(ORPHAN_ITEMS_PER_CHUNK, error_fn);
     changed_list = changed;
     if (solve_count == 0 && reuse_trees)
         fatal("reuse_trees cannot be used in the first call to maxflow()!");
@@ -140,10 +141,8 @@ float FlowGraph::maxflow(bool reuse_trees, ChunkList *changed)
     if (stopped)
         orphan_head = orphan_tail = nullptr;
 
-    if (!reuse_trees || solve_count % POOL_RELEASE_PERIOD == 0) {
-        delete orphan_pool;
-        orphan_pool = nullptr;
-    }
+    if (!reuse_trees || solve_count % POOL_RELEASE_PERIOD == 0)
+        orphan_pool.reset();
     ++solve_count;
     return flow;
 }
@@ -158,21 +157,18 @@ std::uint32_t FlowGraph::grow_tree(std::uint32_t i)
 {
     Node &n = nodes[i];
     for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-        if ((Sink ? arcs[a ^ 1u].residual : arcs[a].residual) == 0.0f)
+        if (outward_residual<Sink>(a) == 0.0f)
             continue;
         Node &nj = nodes[arcs[a].target];
         if (nj.parent_arc == PARENT_NONE) {
-            if (Sink)
-                nj.flags |= IN_SINK_TREE;
-            else
-                nj.flags &= ~IN_SINK_TREE;
+            set_tree<Sink>(nj);
             nj.parent_arc = a ^ 1u;
             nj.parent_node = i;
             nj.stamp = n.stamp;
             nj.depth = n.depth + 1;
             activate(arcs[a].target);
             note_changed(arcs[a].target);
-        } else if (((nj.flags & IN_SINK_TREE) != 0) != Sink) {
+        } else if (!in_tree<Sink>(nj)) {
             return Sink ? a ^ 1u : a;
         } else if (nj.stamp <= n.stamp && nj.depth > n.depth) {
             nj.parent_arc = a ^ 1u;
@@ -301,17 +297,15 @@ void FlowGraph::init_fresh()
 void FlowGraph::attach_to_terminal(std::uint32_t i)
 {
     Node &n = nodes[i];
-    if (n.terminal_residual > 0.0f) {
+    if (n.terminal_residual > 0.0f)
         n.flags &= ~IN_SINK_TREE;
-        n.parent_arc = PARENT_TERMINAL;
-        activate(i);
-        n.depth = 1;
-    } else if (n.terminal_residual < 0.0f) {
+    else if (n.terminal_residual < 0.0f)
         n.flags |= IN_SINK_TREE;
-        n.parent_arc = PARENT_TERMINAL;
-        activate(i);
-        n.depth = 1;
-    }
+    else
+        return;
+    n.parent_arc = PARENT_TERMINAL;
+    activate(i);
+    n.depth = 1;
 }
 
 void FlowGraph::release_terminal_nodes()
@@ -344,39 +338,10 @@ void FlowGraph::init_reuse()
             continue;
         }
 
-        if (n.terminal_residual > 0.0f) {
-            if (n.parent_arc == PARENT_NONE || (n.flags & IN_SINK_TREE)) {
-                n.flags &= ~IN_SINK_TREE;
-                for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                    const std::uint32_t j = arcs[a].target;
-                    Node &nj = nodes[j];
-                    if (nj.flags & DIRTY)
-                        continue;
-                    if (nj.parent_arc == (a ^ 1u))
-                        push_orphan_back(j);
-                    if (nj.parent_arc != PARENT_NONE && (nj.flags & IN_SINK_TREE)
-                        && arcs[a].residual > 0.0f)
-                        activate(j);
-                }
-                note_changed(i);
-            }
-        } else {
-            if (n.parent_arc == PARENT_NONE || !(n.flags & IN_SINK_TREE)) {
-                n.flags |= IN_SINK_TREE;
-                for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                    const std::uint32_t j = arcs[a].target;
-                    Node &nj = nodes[j];
-                    if (nj.flags & DIRTY)
-                        continue;
-                    if (nj.parent_arc == (a ^ 1u))
-                        push_orphan_back(j);
-                    if (nj.parent_arc != PARENT_NONE && !(nj.flags & IN_SINK_TREE)
-                        && arcs[a ^ 1u].residual > 0.0f)
-                        activate(j);
-                }
-                note_changed(i);
-            }
-        }
+        if (n.terminal_residual > 0.0f)
+            join_terminal_tree<false>(i);
+        else
+            join_terminal_tree<true>(i);
         n.parent_arc = PARENT_TERMINAL;
         n.stamp = clock;
         n.depth = 1;
@@ -384,6 +349,29 @@ void FlowGraph::init_reuse()
     }
 
     drain_orphans();
+}
+
+// Moves dirty node i, which now has capacity from the source (to the sink for Sink), into that
+// terminal's tree unless it is already there: its former children lose their parent, and the
+// neighbours in the other tree that flow can pass to or from it must be scanned again.
+template<bool Sink>
+void FlowGraph::join_terminal_tree(std::uint32_t i)
+{
+    Node &n = nodes[i];
+    if (in_tree<Sink>(n))
+        return;
+    set_tree<Sink>(n);
+    for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+        const std::uint32_t j = arcs[a].target;
+        Node &nj = nodes[j];
+        if (nj.flags & DIRTY)
+            continue;
+        if (nj.parent_arc == (a ^ 1u))
+            push_orphan_back(j);
+        if (in_tree<!Sink>(nj) && outward_residual<Sink>(a) > 0.0f)
+            activate(j);
+    }
+    note_changed(i);
 }
 
 void FlowGraph::augment_path(std::uint32_t middle)
@@ -482,20 +470,10 @@ void FlowGraph::drain_orphans()
         if (!orphan_head)
             orphan_tail = nullptr;
         if (nodes[i].flags & IN_SINK_TREE)
-            adopt_sink_orphan(i);
+            adopt_orphan<true>(i);
         else
-            adopt_source_orphan(i);
+            adopt_orphan<false>(i);
     }
-}
-
-void FlowGraph::adopt_source_orphan(std::uint32_t i)
-{
-    adopt_orphan<false>(i);
-}
-
-void FlowGraph::adopt_sink_orphan(std::uint32_t i)
-{
-    adopt_orphan<true>(i);
 }
 
 // Finds a new parent for orphan i of the sink tree (Sink) or the source tree, or releases it.
@@ -505,12 +483,7 @@ template<bool Sink>
 void FlowGraph::adopt_orphan(std::uint32_t i)
 {
     // Residual of the direction in which flow would pass between i and the target of arc a.
-    const auto toward_tree = [this](std::uint32_t a) {
-        return Sink ? arcs[a].residual : arcs[a ^ 1u].residual;
-    };
-    const auto in_this_tree = [](const Node &n) {
-        return n.parent_arc != PARENT_NONE && ((n.flags & IN_SINK_TREE) != 0) == Sink;
-    };
+    const auto toward_tree = [this](std::uint32_t a) { return outward_residual<!Sink>(a); };
 
     std::uint32_t best_arc = NO_ARC;
     std::int64_t best_distance = DEPTH_INFINITE;
@@ -519,7 +492,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
         if (toward_tree(a) == 0.0f)
             continue;
         const std::uint32_t j = arcs[a].target;
-        if (!in_this_tree(nodes[j]))
+        if (!in_tree<Sink>(nodes[j]))
             continue;
 
         // Does j still reach the terminal? Walk up until a node confirmed in this step, the
@@ -581,7 +554,7 @@ void FlowGraph::adopt_orphan(std::uint32_t i)
     for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
         const std::uint32_t j = arcs[a].target;
         Node &nj = nodes[j];
-        if (!in_this_tree(nj))
+        if (!in_tree<Sink>(nj))
             continue;
         if (toward_tree(a) != 0.0f)
             activate(j);
@@ -619,19 +592,11 @@ bool FlowGraph::check_solved() const
         }
         // A minimum cut leaves no residual arc from the source tree into the sink tree; and a free
         // node has no residual path from the source tree or into the sink tree.
-        if (!sink) {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                const Node &nj = nodes[arcs[a].target];
-                if (arcs[a].residual != 0.0f
-                    && (nj.parent_arc == PARENT_NONE || (nj.flags & IN_SINK_TREE)))
-                    return false;
-            }
-        } else {
-            for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
-                const Node &nj = nodes[arcs[a].target];
-                if (arcs[a ^ 1u].residual != 0.0f && nj.parent_arc == PARENT_NONE)
-                    return false;
-            }
+        for (std::uint32_t a = n.first_out; a != NO_ARC; a = arcs[a].next_out) {
+            const Node &nj = nodes[arcs[a].target];
+            const float outward = sink ? outward_residual<true>(a) : outward_residual<false>(a);
+            if (outward != 0.0f && (nj.parent_arc == PARENT_NONE || (!sink && in_tree<true>(nj))))
+                return false;
         }
     }
     return true;

@@ -1,7 +1,7 @@
 // The grey copy of an image and the seed scan of the label layer.
 #include "imaging/labels.h"
 
-#include "imaging/console.h"
+#include "flowgraph/console.h"
 
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>
@@ -12,18 +12,80 @@
 
 namespace {
 
-// The picture as 32-bit ARGB without premultiplication, so a pixel reads as QImage::pixel would.
-QImage as_argb32(const QImage &image)
+// A channel of 16 bits brought to the nearest 8-bit level, as Qt converts 64-bit pixels to
+// 32-bit ones.
+inline int level_of(quint16 value)
 {
-    if (image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32)
-        return image;
-    return image.convertToFormat(QImage::Format_ARGB32);
+    return (value * 255 + 32767) / 65535;
 }
 
-int grey_at(const QImage &argb, int x, int y)
+// The grey levels qGray of a picture, read row by row in the picture's own format, so that the
+// formats readers give (32-bit, 8- and 16-bit grey, 64-bit colour) need no converted copy of
+// the whole picture. Any other format is converted once to 32-bit ARGB. A pixel reads as
+// QImage::pixel would: alpha ignored, 16-bit channels brought to the nearest 8-bit level first.
+class GreyPicture
 {
-    return qGray(reinterpret_cast<const QRgb *>(argb.constScanLine(y))[x]);
-}
+public:
+    explicit GreyPicture(const QImage &image)
+        : picture(direct(image.format()) ? image : image.convertToFormat(QImage::Format_ARGB32))
+    {
+    }
+
+    int at(int x, int y) const
+    {
+        std::uint8_t level = 0;
+        row(y, x, x + 1, &level);
+        return level;
+    }
+
+    // The grey levels of pixels begin .. end - 1 of row y, into out[0 .. end - begin - 1].
+    void row(int y, int begin, int end, std::uint8_t *out) const
+    {
+        const uchar *line = picture.constScanLine(y);
+        const auto *shorts = reinterpret_cast<const quint16 *>(line);
+        const auto *pixels = reinterpret_cast<const QRgb *>(line);
+        // One loop per format, so that the format is not looked at per pixel.
+        switch (picture.format()) {
+        case QImage::Format_Grayscale8:
+            std::copy(line + begin, line + end, out);
+            return;
+        case QImage::Format_Grayscale16:
+            for (int x = begin; x < end; ++x)
+                *out++ = static_cast<std::uint8_t>(level_of(shorts[x]));
+            return;
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+            for (int x = begin; x < end; ++x) {
+                const quint16 *p = shorts + 4 * x;
+                *out++ = static_cast<std::uint8_t>(
+                    qGray(level_of(p[0]), level_of(p[1]), level_of(p[2])));
+            }
+            return;
+        default:
+            for (int x = begin; x < end; ++x)
+                *out++ = static_cast<std::uint8_t>(qGray(pixels[x]));
+            return;
+        }
+    }
+
+private:
+    static bool direct(QImage::Format format)
+    {
+        switch (format) {
+        case QImage::Format_RGB32:
+        case QImage::Format_ARGB32:
+        case QImage::Format_Grayscale8:
+        case QImage::Format_Grayscale16:
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    QImage picture; // the image itself, or its ARGB32 copy
+};
 
 // Columns per band of the per-pixel passes.
 constexpr int band_columns = 16;
@@ -57,9 +119,7 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter)
     segmenter.set_image_size(width, height);
     if (width == 0 || height == 0)
         return;
-    const QImage argb = as_argb32(image);
-    const uchar *bits = argb.constBits();
-    const auto line = static_cast<std::ptrdiff_t>(argb.bytesPerLine());
+    const GreyPicture picture(image);
     std::uint8_t *grey = segmenter.grey.get();
     // Bands of columns: each row of a band is read in one piece and written into the band's
     // columns of the engine's column-major buffer. A grey level is 0 to 255, so storing it
@@ -68,18 +128,18 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter)
         for (auto left = static_cast<int>(begin); left < static_cast<int>(end);
              left += band_columns) {
             const int right = std::min(left + band_columns, static_cast<int>(end));
+            std::uint8_t levels[band_columns];
             for (int y = 0; y < height; ++y) {
-                const auto *row = reinterpret_cast<const QRgb *>(bits + y * line);
+                picture.row(y, left, right, levels);
                 for (int x = left; x < right; ++x)
-                    grey[static_cast<std::ptrdiff_t>(x) * height + y] =
-                        static_cast<std::uint8_t>(qGray(row[x]));
+                    grey[static_cast<std::ptrdiff_t>(x) * height + y] = levels[x - left];
             }
         }
     });
 }
 
-LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
-                       bool use_bbox)
+LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
+                     bool use_bbox)
 {
     LabelScan scan;
     segmenter.clear_seeds();
@@ -92,7 +152,7 @@ LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmen
         return scan;
     }
 
-    const QImage argb = as_argb32(unpainted);
+    const GreyPicture picture(unpainted);
     // Each band of columns collects its seeds in scan order (x outer, y inner) and its own box;
     // the bands are then joined in order, which is the scan order of the whole picture.
     struct Part
@@ -110,7 +170,7 @@ LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmen
                     continue;
                 widen(mine.box, x, y);
                 mine.seeds.push_back(
-                    {x * height + y, static_cast<double>(grey_at(argb, x, y)), label});
+                    {x * height + y, static_cast<double>(picture.at(x, y)), label});
             }
         }
     });

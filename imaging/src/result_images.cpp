@@ -1,121 +1,69 @@
 // The pixel loop that turns a solved engine into the seven result pictures.
 #include "imaging/result_images.h"
 
+#include <flowgraph/block_cache.h>
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
-#include <utility>
 #include <vector>
-
-#include <cmath>
 
 namespace {
 
-void put(QImage &image, int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b)
+void free_block(void *start, std::size_t)
 {
-    std::uint8_t *pixel = image.scanLine(y) + 3 * x;
-    pixel[0] = r;
-    pixel[1] = g;
-    pixel[2] = b;
-}
-
-void put_grey(QImage &image, int x, int y, std::uint8_t value)
-{
-    put(image, x, y, value, value, value);
+    std::free(start);
 }
 
 // Memory of result pictures, kept when a picture is released so that the next COMPUTE of a
 // picture of the same size writes into pages that are already resident instead of faulting in
 // (and zeroing) 21 bytes per pixel again. One COMPUTE's worth of pictures is kept.
-class PicturePool
+BlockCache &picture_memory()
 {
-public:
-    static PicturePool &instance()
-    {
-        static PicturePool pool;
-        return pool;
-    }
+    static BlockCache cache(7, free_block);
+    return cache;
+}
 
-    // A buffer of at least `bytes`, or null when there is no memory.
-    std::uint8_t *take(std::size_t bytes, std::size_t *capacity)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            std::size_t best = kept.size();
-            for (std::size_t n = 0; n < kept.size(); ++n) {
-                if (kept[n].second >= bytes
-                    && (best == kept.size() || kept[n].second < kept[best].second))
-                    best = n;
-            }
-            if (best != kept.size()) {
-                const auto block = kept[best];
-                kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(best));
-                *capacity = block.second;
-                return block.first;
-            }
-        }
-        *capacity = bytes;
-        return static_cast<std::uint8_t *>(std::malloc(bytes));
-    }
-
-    void give_back(std::uint8_t *block, std::size_t capacity)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        kept.emplace_back(block, capacity);
-        if (kept.size() > max_kept) {
-            // Drop the smallest: the large ones are the expensive ones to fault in again.
-            auto smallest =
-                std::min_element(kept.begin(), kept.end(),
-                                 [](const auto &a, const auto &b) { return a.second < b.second; });
-            std::free(smallest->first);
-            kept.erase(smallest);
-        }
-    }
-
-private:
-    static constexpr std::size_t max_kept = 7;
-    std::mutex mutex;
-    std::vector<std::pair<std::uint8_t *, std::size_t>> kept;
-};
-
-struct PooledBlock
+struct CachedBlock
 {
-    std::uint8_t *data;
+    void *data;
     std::size_t capacity;
 };
 
-void return_to_pool(void *info)
+void return_to_cache(void *info)
 {
-    auto *block = static_cast<PooledBlock *>(info);
-    PicturePool::instance().give_back(block->data, block->capacity);
+    auto *block = static_cast<CachedBlock *>(info);
+    picture_memory().keep(block->data, block->capacity);
     delete block;
 }
 
-// An RGB888 picture whose memory comes from the pool and goes back to it with the last copy of
-// the picture. Falls back to an ordinary picture when the pool has no memory to give.
-QImage pooled_rgb888(int width, int height)
+// An RGB888 picture whose memory comes from the cache and goes back to it with the last copy of
+// the picture. Falls back to an ordinary picture when there is no memory to give.
+QImage cached_rgb888(int width, int height)
 {
     const auto line = static_cast<std::size_t>((3 * width + 3) / 4 * 4);
     const std::size_t bytes = line * static_cast<std::size_t>(height);
     if (bytes == 0)
         return QImage(width, height, QImage::Format_RGB888);
-    std::size_t capacity = 0;
-    std::uint8_t *data = PicturePool::instance().take(bytes, &capacity);
+    std::size_t capacity = bytes;
+    void *data = picture_memory().take(bytes, &capacity);
+    if (data == nullptr)
+        data = std::malloc(bytes);
     if (data == nullptr)
         return QImage(width, height, QImage::Format_RGB888);
-    return QImage(data, width, height, static_cast<qsizetype>(line), QImage::Format_RGB888,
-                  return_to_pool, new PooledBlock {data, capacity});
+    return QImage(static_cast<uchar *>(data), width, height, static_cast<qsizetype>(line),
+                  QImage::Format_RGB888, return_to_cache, new CachedBlock {data, capacity});
 }
 
-// Rows per band of the fast fill: a band is read column by column (consecutive engine indices)
+constexpr int result_dots_per_meter = 3780; // 96 dpi
+
+// Rows per band of the fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
 constexpr int band_rows = 64;
 
-// The same pictures from the values the engine kept during its build, which equal its queries
-// bit for bit, in bands of rows spread over all cores. The pictures' memory is taken before the
+// The pictures from the values the engine kept during its build, which equal its queries bit for
+// bit, in bands of rows spread over all cores. The pictures' memory is taken before the
 // threads start: QImage's own accessors are not meant for concurrent use.
 void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
 {
@@ -143,7 +91,8 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
         p[2] = b;
     };
     parallel_for(height, band_rows, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-        for (auto top = static_cast<int>(begin); top < static_cast<int>(end); top += band_rows) {
+        for (auto top = static_cast<int>(begin);
+             top < static_cast<int>(end) && !stop_requested(segmenter.control); top += band_rows) {
             const int bottom = std::min(top + band_rows, static_cast<int>(end));
             for (int x = 0; x < width; ++x) {
                 for (int y = top; y < bottom; ++y) {
@@ -192,40 +141,31 @@ ResultImages make_result_images(const Segmenter &segmenter)
     ResultImages out;
     QImage *const all[] = {&out.binary_mask, &out.segmented,    &out.edge,        &out.histo,
                            &out.prob,        &out.bg_segmented, &out.fg_segmented};
-    for (QImage *image : all)
-        *image = pooled_rgb888(width, height);
+    for (QImage *image : all) {
+        *image = cached_rgb888(width, height);
+        // A new picture takes its resolution from the screen, or a default without one, and the
+        // PNG files carry it: a fixed 96 dpi keeps the window's files and the command-line
+        // tool's byte for byte the same.
+        image->setDotsPerMeterX(result_dots_per_meter);
+        image->setDotsPerMeterY(result_dots_per_meter);
+    }
     if (width == 0 || height == 0)
         return out;
-    if (segmenter.has_kept_values()) {
-        fill_from_kept_values(segmenter, out);
-        return out;
-    }
-
-    // Pixel by pixel, through the engine's queries.
-    for (int x = 0; x < width; ++x) {
-        for (int y = 0; y < height; ++y) {
-            const int i = x * height + y;
-            const auto g =
-                static_cast<std::uint8_t>(static_cast<int>(segmenter.get_pixel(i)) & 0xFF);
-            const bool background = segmenter.is_background(i);
-            if (background) {
-                put_grey(out.binary_mask, x, y, 0);
-                put_grey(out.segmented, x, y, g);
-                put_grey(out.bg_segmented, x, y, g);
-                put_grey(out.fg_segmented, x, y, 0);
-            } else {
-                put_grey(out.binary_mask, x, y, 255);
-                put(out.segmented, x, y, 255, 0, 0);
-                put_grey(out.bg_segmented, x, y, 0);
-                put_grey(out.fg_segmented, x, y, g);
-            }
-            const double e = segmenter.gradient_ratio(i);
-            const double l = segmenter.likelihood(i) / segmenter.likelihood_max;
-            const double p = segmenter.edge_weight(i) / segmenter.weight_max;
-            put_grey(out.edge, x, y, scaled(e));
-            put_grey(out.histo, x, y, scaled(l));
-            put_grey(out.prob, x, y, scaled(p));
-        }
-    }
+    fill_from_kept_values(segmenter, out);
     return out;
+}
+
+void reserve_result_images(int width, int height)
+{
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 7; ++n) {
+        pictures.push_back(cached_rgb888(width, height));
+        // Filling faults every page in; the cache keeps them once the pictures are dropped.
+        pictures.back().fill(0);
+    }
+}
+
+void release_result_image_memory()
+{
+    picture_memory().release_all();
 }

@@ -1,5 +1,5 @@
-// The fast gradient and edge passes. They give the same gradient, maxima, weights and graph as
-// the pixel-by-pixel passes, bit for bit, at a fraction of the cost:
+// The gradient and edge passes of a build. They give the gradient, maxima, weights and graph of a
+// plain pixel-by-pixel scan in index order, bit for bit, at a fraction of the cost:
 // - the likelihood depends only on a pixel's grey level, so it is evaluated once per level;
 // - each pixel's edge weight is evaluated once and kept for the edge pass and the result images;
 // - the per-pixel work runs on all cores, and every order-dependent quantity (the running
@@ -12,6 +12,7 @@
 #include "flowgraph/flow_graph.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,11 +22,10 @@
 
 namespace {
 
-constexpr double maximum_start = -999999999.0;
 // Columns per part below which threads cost more than they save.
 constexpr std::ptrdiff_t min_columns = 8;
 
-// A running maximum as the pixel-by-pixel pass keeps it: only a strictly greater value replaces
+// A running maximum as a scan in index order keeps it: only a strictly greater value replaces
 // it, so a NaN or an equal value never does.
 void raise(double &maximum, double value)
 {
@@ -54,7 +54,7 @@ void interior_gradients(const std::uint8_t *left, const std::uint8_t *centre,
 
 } // namespace
 
-void Segmenter::build_gradient_fast()
+void Segmenter::build_gradient()
 {
     const auto h = static_cast<std::size_t>(height);
     const std::size_t pixels = static_cast<std::size_t>(width) * h;
@@ -68,15 +68,7 @@ void Segmenter::build_gradient_fast()
     for (int level = 0; level < 256; ++level)
         likelihood_by_level[level] = likelihood_of_level(level);
 
-    // Beyond this exponent k^-e lies below 2^-1100, far under half the smallest subnormal, so pow
-    // can only return +0: the weight of a pixel that looks like the Background seeds costs no
-    // pow at all.
-    const double zero_from = k > 1.0 && std::isfinite(k) ? 1100.0 / std::log2(k)
-                                                         : std::numeric_limits<double>::infinity();
-    const auto exponent = [this](double l, double r) { return l * v + r * (1.0 - v); };
-    const auto weight_at = [this, zero_from](double e) {
-        return e > zero_from ? 0.0 : std::pow(k, -e);
-    };
+    const EdgeWeight formula(k, v);
     // For k > 1 the weight falls as the exponent grows. A running weight whose exponent exceeds
     // that of the part's largest weight so far by this much is smaller than it even after the
     // rounding of both pow calls (each within an ulp), so it cannot become the maximum and its
@@ -92,7 +84,8 @@ void Segmenter::build_gradient_fast()
     std::vector<std::pair<std::size_t, double>> steps;
     if (has_interior) {
         parallel_for(width - 2, min_columns, [&](int, std::ptrdiff_t begin, std::ptrdiff_t end) {
-            for (auto x = static_cast<int>(begin) + 1; x < static_cast<int>(end) + 1; ++x) {
+            for (auto x = static_cast<int>(begin) + 1;
+                 x < static_cast<int>(end) + 1 && !stop_asked(); ++x) {
                 const std::size_t column = static_cast<std::size_t>(x) * h;
                 interior_gradients(grey.get() + column - h, grey.get() + column,
                                    grey.get() + column + h, height, gradient.data() + column);
@@ -125,14 +118,14 @@ void Segmenter::build_gradient_fast()
         auto step = std::upper_bound(steps.begin(), steps.end(), first,
                                      [](std::size_t i, const auto &s) { return i < s.first; });
         double running = step == steps.begin() ? maximum_start : std::prev(step)->second;
-        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+        for (auto x = static_cast<int>(begin); x < static_cast<int>(end) && !stop_asked(); ++x) {
             const bool interior_column = x > 0 && x < width - 1;
             const std::size_t column = static_cast<std::size_t>(x) * h;
             for (int y = 0; y < height; ++y) {
                 const std::size_t i = column + static_cast<std::size_t>(y);
                 const double l = kept_likelihood(static_cast<int>(i));
-                const double e = exponent(l, ratio_to(gradient[i], gradient_max));
-                const double weight = weight_at(e);
+                const double e = formula.exponent(l, ratio_to(gradient[i], gradient_max));
+                const double weight = formula.of_exponent(e);
                 weights[i] = weight;
                 if (!has_interior || !interior_column || y == 0 || y == height - 1)
                     continue;
@@ -148,10 +141,10 @@ void Segmenter::build_gradient_fast()
                     }
                     continue;
                 }
-                const double e_running = exponent(l, ratio_to(gradient[i], running));
+                const double e_running = formula.exponent(l, ratio_to(gradient[i], running));
                 if (decreasing && w_max >= skip_floor && e_running > w_max_exponent + skip_slack)
                     continue;
-                const double w_running = weight_at(e_running);
+                const double w_running = formula.of_exponent(e_running);
                 if (w_running > w_max) {
                     w_max = w_running;
                     w_max_exponent = e_running;
@@ -167,12 +160,15 @@ void Segmenter::build_gradient_fast()
     }
 }
 
-void Segmenter::build_edges_fast()
+void Segmenter::build_edges()
 {
-    for (int x = roi_x_begin; x < roi_x_end; ++x) {
+    segmentation_console::building_edges();
+    assert(roi_x_begin >= roi_x_end || roi_y_begin >= roi_y_end
+           || (roi_x_begin >= 0 && roi_x_end <= width && roi_y_begin >= 0 && roi_y_end <= height));
+    // Each pair carries the weight of the pixel it starts from, the same in both directions.
+    for (int x = roi_x_begin; x < roi_x_end && !stop_asked(); ++x) {
         int i = x * height + roi_y_begin;
-        for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
+        for (int y = roi_y_begin; y < roi_y_end; ++y, ++i)
             add_pixel_edges(i, x, y, edge_capacity(weights[static_cast<std::size_t>(i)]));
-        }
     }
 }

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "flowgraph/flow_graph.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <climits>
@@ -12,8 +13,6 @@
 namespace {
 
 constexpr float seed_capacity = 1000.0f;
-// Start of the three running maxima of a build: below any gradient, likelihood or weight.
-constexpr double maximum_start = -999999999.0;
 // A four-connected grid needs at most two arc pairs per node; three leave room to spare, so the
 // arc array never grows during a build.
 constexpr long long arc_pairs_per_node = 3;
@@ -50,36 +49,67 @@ ComputeResult Segmenter::compute()
         return std::chrono::duration<double, std::milli>(to - from).count();
     };
     const auto t0 = clock::now();
+    enter_stage(ComputeStage::statistics);
     create_graph();
+    if (stop_asked())
+        return cancel_build();
+    if (grid)
+        grid->set_control(control != nullptr ? &control->solve : nullptr);
+    else
+        graph->set_control(control != nullptr ? &control->solve : nullptr);
     set_seed_capacities();
     const auto t1 = clock::now();
     compute_statistics();
     const auto t2 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::gradient);
     segmentation_console::building_graph();
     build_gradient();
     const auto t3 = clock::now();
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::edges);
     build_edges();
     const auto t4 = clock::now();
-    float flow = 0.0f;
-    bool stopped = false;
-    if (grid) {
-        grid->set_control(solve_control);
-        flow = grid->maxflow();
-        stopped = grid->interrupted();
-    } else {
-        graph->set_control(solve_control);
-        flow = graph->maxflow(false, nullptr);
-        stopped = graph->interrupted();
-    }
+    if (stop_asked())
+        return cancel_build();
+    enter_stage(ComputeStage::solve);
+    const float flow = grid ? grid->maxflow() : graph->maxflow(false, nullptr);
     const auto t5 = clock::now();
-    last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
-    if (stopped) {
-        // A stopped solve leaves no cut worth reading.
-        delete_graph();
-        return ComputeResult::stopped;
-    }
+    if ((grid ? grid->interrupted() : graph->interrupted()) || stop_asked())
+        return cancel_build();
     segmentation_console::flow(flow);
+    last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
     return ComputeResult::done;
+}
+
+ComputeResult Segmenter::cancel_build()
+{
+    delete_graph();
+    // Weights of a pass that stopped half-way describe no build.
+    weights.clear();
+    return ComputeResult::cancelled;
+}
+
+void Segmenter::warm_up()
+{
+    // A graph left from before would have to coexist with the warm one.
+    delete_graph();
+    const std::size_t pixels = static_cast<std::size_t>(node_count);
+    gradient.assign(pixels, 0.0);
+    if (stop_asked())
+        return;
+    // The kept weights' memory stays with the vector; emptied, they describe no build.
+    weights.assign(pixels, 0.0);
+    weights.clear();
+    if (stop_asked())
+        return;
+    // The graph a build makes, with its arrays touched as far as a grid uses them: one node per
+    // pixel and at most two arc pairs per pixel. Destroyed here, it leaves them for the next one.
+    FlowGraph warm(node_count, arc_pair_hint(node_count), report_error);
+    warm.prefault(node_count, 2 * static_cast<long long>(node_count),
+                  control != nullptr ? &control->solve : nullptr);
 }
 
 void Segmenter::create_graph()
@@ -91,7 +121,11 @@ void Segmenter::create_graph()
         return;
     }
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
-    graph->add_nodes(node_count);
+    // In slices, so that a stop is seen while the node array is first written (its pages may
+    // have to be faulted in); a stopped graph holds fewer nodes and is only fit to be dropped.
+    constexpr int slice = 1 << 18;
+    for (int added = 0; added < node_count && !stop_asked(); added += slice)
+        graph->add_nodes(std::min(slice, node_count - added));
 }
 
 void Segmenter::set_seed_capacities()
@@ -114,61 +148,6 @@ void Segmenter::build_graph()
     segmentation_console::building_graph();
     build_gradient();
     build_edges();
-}
-
-void Segmenter::build_gradient()
-{
-    if (fast_evaluation) {
-        build_gradient_fast();
-        return;
-    }
-    weights.clear();
-    gradient.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0);
-    segmentation_console::building_gradient();
-    gradient_max = maximum_start;
-    likelihood_max = maximum_start;
-    weight_max = maximum_start;
-
-    // The whole interior, whatever the region. Strict comparisons: a value equal to the maximum,
-    // or a NaN, never replaces it. The weight here uses the running gradient_max, which already
-    // includes this pixel's gradient; while that maximum is still exactly 0 (a flat start of the
-    // scan) the ratio is 0, as everywhere else, so these weights count too.
-    for (int x = 1; x < width - 1; ++x) {
-        for (int y = 1; y < height - 1; ++y) {
-            const auto i = static_cast<std::size_t>(x) * static_cast<std::size_t>(height)
-                + static_cast<std::size_t>(y);
-            const double g = gradient_at(x, y);
-            if (g > gradient_max)
-                gradient_max = g;
-            gradient[i] = g;
-            const double l = likelihood(static_cast<int>(i));
-            if (l > likelihood_max)
-                likelihood_max = l;
-            const double weight = mixed_weight(l, ratio_to_gradient_max(gradient[i]));
-            if (weight > weight_max)
-                weight_max = weight;
-        }
-    }
-}
-
-void Segmenter::build_edges()
-{
-    segmentation_console::building_edges();
-    assert(roi_x_begin >= roi_x_end || roi_y_begin >= roi_y_end
-           || (roi_x_begin >= 0 && roi_x_end <= width && roi_y_begin >= 0 && roi_y_end <= height));
-    if (has_kept_values()) {
-        build_edges_fast();
-        return;
-    }
-
-    // Each pair carries the weight of the pixel it starts from, the same in both directions,
-    // rounded to the graph's single precision (0 for a weight that is not a number).
-    for (int x = roi_x_begin; x < roi_x_end; ++x) {
-        for (int y = roi_y_begin; y < roi_y_end; ++y) {
-            const int i = x * height + y;
-            add_pixel_edges(i, x, y, edge_capacity(edge_weight(i)));
-        }
-    }
 }
 
 void report_error(const char *message)

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -108,13 +109,10 @@ double Segmenter::likelihood_of_level(double p) const
     return (w * p_bg) / p_fg;
 }
 
-double Segmenter::edge_weight(int index) const
+EdgeWeight::EdgeWeight(double k, double v)
+    : base(k)
+    , mix(v)
+    , zero_from(k > 1.0 && std::isfinite(k) ? 1100.0 / std::log2(k)
+                                            : std::numeric_limits<double>::infinity())
 {
-    return mixed_weight(likelihood(index), gradient_ratio(index));
-}
-
-double Segmenter::mixed_weight(double l, double g) const
-{
-    const double e = l * v + g * (1.0 - v);
-    return std::pow(k, -e);
 }

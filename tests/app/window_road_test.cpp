@@ -2,6 +2,7 @@
 // drop of files; and the failures the window must survive without losing the user's work.
 #include "window_support.h"
 
+#include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -56,9 +58,13 @@ protected:
         paint(2, {{33, 6}, {32, 12}, {34, 18}, {33, 24}});
     }
 
+    // Clicks COMPUTE and waits for the worker; returns the console lines of the whole run.
     std::string compute()
     {
-        return printed_by([this] { QTest::mouseClick(window.compute_button, Qt::LeftButton); });
+        return printed_by([this] {
+            QTest::mouseClick(window.compute_button, Qt::LeftButton);
+            EXPECT_TRUE(window.wait_for_compute());
+        });
     }
 
     int grey(int x, int y) const { return qGray(picture.pixel(x, y)); }
@@ -261,6 +267,12 @@ TEST_F(WindowRoad, OpenPaintComputeSave)
     EXPECT_EQ(read_png(d.filePath("photo_background.png")),
               window.bg_segmented_image->pixmap->toImage().convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(d.entryList(QDir::Files).size(), 3);
+    // The command-line tool encodes the same pixels held as RGB888: the files are the same bytes.
+    QFile mask(d.filePath("photo_mask.png"));
+    ASSERT_TRUE(mask.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mask.readAll(),
+              encode_png(window.binarymask_image->pixmap->toImage().convertToFormat(
+                  QImage::Format_RGB888)));
 }
 
 TEST_F(WindowRoad, SecondComputeReplacesTheResultsWithEqualOnes)
@@ -389,6 +401,7 @@ TEST_F(WindowRoad, FailedSaveNamesEachFileAndWritesTheOthers)
     ASSERT_TRUE(out_dir.isValid());
     ASSERT_TRUE(QDir(out_dir.path()).mkdir("photo_object.png")); // in the way of one file
     window.save_answer = out_dir.path();
+    window.overwrite_answer = true;
     const std::string out = printed_by([this] { window.save_action->trigger(); });
     ASSERT_EQ(window.warnings.size(), 1);
     EXPECT_TRUE(window.warnings[0].contains("photo_object.png"));
@@ -408,6 +421,8 @@ TEST_F(WindowRoad, FailedSaveNamesEachFileAndWritesTheOthers)
 TEST_F(WindowRoad, CancelledSaveWritesNothing)
 {
     open_picture();
+    paint_both_sides();
+    compute();
     window.save_answer.clear();
     const std::string out = printed_by([this] { window.save_action->trigger(); });
     EXPECT_EQ(window.save_asks, 1);
@@ -415,22 +430,36 @@ TEST_F(WindowRoad, CancelledSaveWritesNothing)
     EXPECT_TRUE(window.warnings.isEmpty());
 }
 
-TEST_F(WindowRoad, SaveBeforeAnyComputeWritesTheBlackPlaceholders)
+TEST_F(WindowRoad, SaveIsDisabledUntilAComputeFinishesOnTheOpenPicture)
 {
-    // No picture and no COMPUTE yet: the base name is empty and each result view still shows
-    // its own 128 x 128 black placeholder, which is what gets written.
+    // Placeholders are never written, and one picture's results never under another's name.
     QTemporaryDir out_dir;
     ASSERT_TRUE(out_dir.isValid());
     window.save_answer = out_dir.path();
-    const std::string out = printed_by([this] { window.save_action->trigger(); });
-    EXPECT_EQ(out, "fileName: \n");
-    EXPECT_TRUE(window.warnings.isEmpty()) << window.warnings.join("; ").toStdString();
-    QImage black(128, 128, QImage::Format_RGB32);
-    black.fill(qRgb(0, 0, 0));
-    const QDir d(out_dir.path());
-    for (const char *name : {"_mask.png", "_object.png", "_background.png"})
-        EXPECT_EQ(read_png(d.filePath(QString::fromLatin1(name))), black) << name;
-    EXPECT_EQ(d.entryList(QDir::Files).size(), 3);
+    const auto save_writes_nothing = [&](const char *when) {
+        SCOPED_TRACE(when);
+        EXPECT_FALSE(window.save_action->isEnabled());
+        const std::string out = printed_by([this] { window.call("save"); });
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(window.save_asks, 0);
+        EXPECT_TRUE(QDir(out_dir.path()).entryList(QDir::Files).isEmpty());
+    };
+    save_writes_nothing("no picture");
+    open_picture();
+    save_writes_nothing("picture, no COMPUTE");
+    paint_both_sides();
+    compute();
+    EXPECT_TRUE(window.save_action->isEnabled());
+
+    const QString other = write_picture(two_tone_picture(20, 10), dir.filePath("other.png"));
+    window.open_answers << other;
+    printed_by([this] { window.open_action->trigger(); });
+    save_writes_nothing("another picture opened");
+    for (GView *view : {window.binarymask_image, window.segmented_image, window.fg_segmented_image,
+                        window.bg_segmented_image})
+        EXPECT_EQ(view->pixmap->size(), QSize(128, 128));
+    for (const QPixmap &pixmap : window.result_pixmaps)
+        EXPECT_TRUE(pixmap.isNull());
 }
 
 TEST_F(WindowRoad, ComputeBeforeAnyPictureDoesNothingAndSaysSo)
@@ -439,6 +468,7 @@ TEST_F(WindowRoad, ComputeBeforeAnyPictureDoesNothingAndSaysSo)
     drag(*window.source_image, {{60, 60}, {70, 70}}); // strokes on the placeholder
     const std::string out = compute();
     EXPECT_NE(out.find("No image is open"), std::string::npos) << out;
+    EXPECT_TRUE(window.statusBar()->currentMessage().contains("No picture is open"));
     EXPECT_EQ(out.find("BB: "), std::string::npos);
     EXPECT_EQ(window.tabs->currentIndex(), 0);
     EXPECT_TRUE(window.segmenter.indices_bg.empty());

@@ -1,8 +1,12 @@
 // Test helpers for driving the window.
 #include "window_support.h"
 
+#include "compute_job.h"
+
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTest>
+#include <QWheelEvent>
 
 TestWindow::TestWindow()
 {
@@ -22,6 +26,28 @@ void TestWindow::call(const char *slot, const QString &argument)
         << slot;
 }
 
+bool TestWindow::wait_for_compute()
+{
+    // A minute: far beyond any test picture, even under the sanitizers on a loaded machine.
+    return QTest::qWaitFor([this] { return !compute_job->computing(); }, 60000);
+}
+
+bool TestWindow::ask_overwrite(const QStringList &names)
+{
+    overwrite_asks << names.join(QLatin1Char(';'));
+    return overwrite_answer;
+}
+
+QString TestWindow::ask_strokes_file_to_open()
+{
+    return strokes_answer;
+}
+
+QString TestWindow::ask_strokes_file_to_save()
+{
+    return strokes_answer;
+}
+
 QString TestWindow::ask_open_file_name()
 {
     ++open_asks;
@@ -37,6 +63,16 @@ QString TestWindow::ask_save_directory()
 void TestWindow::show_warning(const QString &text)
 {
     warnings << text;
+}
+
+Window::UnsavedAnswer TestWindow::ask_unsaved_work(bool)
+{
+    ++unsaved_asks;
+    if (unsaved_answers.empty())
+        return UnsavedAnswer::discard;
+    const UnsavedAnswer answer = unsaved_answers.front();
+    unsaved_answers.erase(unsaved_answers.begin());
+    return answer;
 }
 
 namespace {
@@ -60,6 +96,15 @@ void drag(GView &view, const std::vector<QPointF> &scene_points, Qt::MouseButton
         send_mouse(view, QEvent::MouseMove, view.mapFromScene(p), Qt::NoButton, button);
     send_mouse(view, QEvent::MouseButtonRelease, view.mapFromScene(scene_points.back()), button,
                Qt::NoButton);
+}
+
+void wheel(GView &view, QPointF at, int notch, Qt::KeyboardModifiers modifiers)
+{
+    const QPointF pos(view.mapFromScene(at));
+    const QPointF global(view.viewport()->mapToGlobal(pos.toPoint()));
+    QWheelEvent event(pos, global, QPoint(), QPoint(0, 120 * notch), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
 }
 
 QImage two_tone_picture(int width, int height)

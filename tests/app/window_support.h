@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "console_capture.h"
+
 // A Window whose open and save dialogs return prepared answers and whose warnings are recorded
 // instead of shown.
 class TestWindow : public Window
@@ -28,20 +30,35 @@ public:
     int open_asks = 0;
     int save_asks = 0;
     QStringList warnings;
+    bool overwrite_answer = false; // the answer to "replace the existing files?"
+    QStringList overwrite_asks; // the files each such question named, joined by ';'
+    QString strokes_answer; // the file either strokes dialog returns; empty means cancelled
+    // Answers to the unsaved-work question, taken one per question; Discard when none is left.
+    std::vector<UnsavedAnswer> unsaved_answers;
+    int unsaved_asks = 0;
 
     // Calls one of the window's slots by name, with at most one QString argument.
     void call(const char *slot);
     void call(const char *slot, const QString &argument);
+    // Waits, with a generous timeout, until no COMPUTE runs or waits; false on a timeout.
+    bool wait_for_compute();
 
 protected:
     QString ask_open_file_name() override;
     QString ask_save_directory() override;
     void show_warning(const QString &text) override;
+    bool ask_overwrite(const QStringList &names) override;
+    QString ask_strokes_file_to_open() override;
+    QString ask_strokes_file_to_save() override;
+    UnsavedAnswer ask_unsaved_work(bool can_save) override;
 };
 
 // Left-button drag on the canvas: press at the first scene point, a move to each point, release.
 void drag(GView &view, const std::vector<QPointF> &scene_points,
           Qt::MouseButton button = Qt::LeftButton);
+
+// Sends one wheel notch (+1 up, -1 down) at scene point `at` with `modifiers`.
+void wheel(GView &view, QPointF at, int notch, Qt::KeyboardModifiers modifiers);
 
 // The test picture: `width` x `height`, left half dark and right half bright with some texture,
 // no pure red or green pixel, and a white pixel at (3, 3).
@@ -54,7 +71,5 @@ QString write_picture(const QImage &image, const QString &path);
 template<class Action>
 std::string printed_by(Action action)
 {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
+    return console_text_of([&] { action(); });
 }

@@ -118,23 +118,32 @@ TEST_F(GViewTest, ClickWithoutMovementPaintsNothing)
     EXPECT_EQ(view.last_y, p.y());
 }
 
-TEST_F(GViewTest, DragPaintsOnlyPureRedDiscsInBackgroundMode)
+TEST_F(GViewTest, DragPaintsOnlyPureRedInBackgroundModeAndChainsItsSegments)
 {
     view.draw_mode = 1;
-    std::vector<std::pair<QPointF, int>> discs;
-    view.disc_painted = [&discs](QPointF centre, int width, int mode) {
-        discs.emplace_back(centre, width);
-        EXPECT_EQ(mode, 1);
-    };
     drag(view, {{20, 20}, {30, 20}, {40, 25}});
     const ColourCount n = count_colours(picture, qRgb(40, 40, 40));
     EXPECT_GT(n.red, 0);
     EXPECT_EQ(n.green, 0);
-    EXPECT_EQ(n.other, 0) << "discs must not be antialiased";
-    ASSERT_EQ(discs.size(), 3u);
-    for (const auto &[centre, width] : discs)
-        EXPECT_EQ(width, 5);
+    EXPECT_EQ(n.other, 0) << "strokes must not be antialiased";
     EXPECT_EQ(view.pressed, 0);
+
+    // With a painter installed, each move hands over the segment from the previous position.
+    std::vector<std::pair<QPointF, QPointF>> segments;
+    int finished = 0;
+    view.segment_painter = [&segments](QPointF from, QPointF to, int width, int mode) {
+        segments.emplace_back(from, to);
+        EXPECT_EQ(width, 5);
+        EXPECT_EQ(mode, 1);
+    };
+    view.stroke_finished = [&finished] { ++finished; };
+    drag(view, {{20, 20}, {30, 20}, {40, 25}});
+    ASSERT_EQ(segments.size(), 3u);
+    EXPECT_EQ(finished, 1);
+    for (std::size_t k = 1; k < segments.size(); ++k)
+        EXPECT_EQ(segments[k].first, segments[k - 1].second);
+    EXPECT_NEAR(segments[2].second.x(), 40, 1.0);
+    EXPECT_NEAR(segments[2].second.y(), 25, 1.0);
 }
 
 TEST_F(GViewTest, EveryModeOtherThanOneAndMinusOnePaintsGreen)
@@ -164,23 +173,23 @@ TEST_F(GViewTest, NoPaintingWithoutModeOrWithOtherButtons)
     EXPECT_EQ(view.last_y, last.y());
 }
 
-TEST_F(GViewTest, DiscHasTheBrushDiameterAndFastMovesLeaveGaps)
+TEST_F(GViewTest, FastMovesPaintOneContinuousStrokeOfTheBrushWidth)
 {
     view.draw_mode = 1;
     view.brush_width = 9;
     drag(view, {{20.5, 30.5}, {60.5, 30.5}});
     const QImage image = picture.toImage();
-    // Two separate discs: the row through both centres has red near each centre and a gap.
+    // One round-capped line from 20.5 to 60.5: the row through it is red from about 16 to 65.
     int red_in_row = 0;
     for (int x = 0; x < image.width(); ++x)
         red_in_row += image.pixel(x, 30) == qRgb(255, 0, 0) ? 1 : 0;
-    EXPECT_GE(red_in_row, 2 * 8);
-    EXPECT_LE(red_in_row, 2 * 10);
-    EXPECT_NE(image.pixel(40, 30), qRgb(255, 0, 0));
+    EXPECT_GE(red_in_row, 40 + 8);
+    EXPECT_LE(red_in_row, 40 + 10);
+    EXPECT_EQ(image.pixel(40, 30), qRgb(255, 0, 0));
     const ColourCount n = count_colours(picture, qRgb(40, 40, 40));
-    // A disc of diameter 9 covers about pi * 4.5^2 = 64 pixels.
-    EXPECT_GT(n.red, 2 * 50);
-    EXPECT_LT(n.red, 2 * 80);
+    // 40 x 9 for the body and about pi * 4.5^2 = 64 for the two caps.
+    EXPECT_GT(n.red, 360 + 50);
+    EXPECT_LT(n.red, 360 + 80);
 }
 
 TEST_F(GViewTest, ZeroWidthPaintsSinglePixels)
@@ -192,18 +201,15 @@ TEST_F(GViewTest, ZeroWidthPaintsSinglePixels)
     EXPECT_EQ(n.green, 1);
 }
 
-TEST(GViewNullPixmap, DragOverNullPixmapPaintsNothingAndReportsNoDisc)
+TEST(GViewNullPixmap, DragOverNullPixmapPaintsNothing)
 {
     GView view(nullptr, "source_image");
     view.resize(200, 200);
     QPixmap empty;
     view.set_pixmap(&empty);
     view.draw_mode = 1;
-    int discs = 0;
-    view.disc_painted = [&discs](QPointF, int, int) { ++discs; };
     drag(view, {{1, 1}, {2, 2}});
     EXPECT_TRUE(empty.isNull());
-    EXPECT_EQ(discs, 0);
 }
 
 TEST(GViewPlaceholder, PaintingBeforeAnyPictureLandsOnThePlaceholder)
@@ -235,9 +241,15 @@ TEST_F(GViewTest, SetPixmapFitsTheWholePictureWhateverTheZoom)
     EXPECT_NEAR(shown.center().x(), viewport.center().x(), 2);
 }
 
-TEST_F(GViewTest, ResizeRefitsAndDropsZoom)
+TEST_F(GViewTest, ResizeRefitsAFittedPictureAndKeepsAZoomedOne)
 {
     view.gview_zoomin_slot();
+    const double zoomed = view.transform().m11();
+    view.resize(300, 200);
+    QResizeEvent kept(QSize(300, 200), QSize(400, 300));
+    QApplication::sendEvent(&view, &kept);
+    EXPECT_NEAR(view.transform().m11(), zoomed, 1e-9);
+    view.gview_zoomreset_slot();
     view.resize(200, 150);
     QResizeEvent event(QSize(200, 150), QSize(400, 300));
     QApplication::sendEvent(&view, &event);

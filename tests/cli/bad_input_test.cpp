@@ -1,6 +1,7 @@
-// Bad input: every case ends with exit status 2, one error line that names the file and the
-// problem, and no file written or replaced.
+// Bad input: every case ends with exit status 2 (3 when the output cannot be written), one error
+// line that names the file and the problem, and no file written or replaced.
 #include "cli_run.h"
+#include "exit_codes.h"
 #include "test_pictures.h"
 
 #include <QDir>
@@ -27,10 +28,10 @@ protected:
     }
 
     // Runs the program and checks the common promise; returns the error line.
-    QString refused(const QStringList &arguments)
+    QString refused(const QStringList &arguments, int status = exit_code::bad_input)
     {
         const CliRun run = run_cli(arguments);
-        EXPECT_EQ(run.exit_code, 2) << run.err.toStdString();
+        EXPECT_EQ(run.exit_code, status) << run.err.toStdString();
         EXPECT_FALSE(run.crashed);
         const QStringList lines = run.err_lines();
         EXPECT_EQ(lines.size(), 1) << run.err.toStdString();
@@ -107,16 +108,16 @@ TEST_F(BadInput, TooFewSeedsOfAClass)
 TEST_F(BadInput, OutputFolderThatCannotBeWritten)
 {
     const QString missing = dir.filePath("no-such-folder");
-    EXPECT_EQ(refused({image, strokes, "-o", missing}),
+    EXPECT_EQ(refused({image, strokes, "-o", missing}, exit_code::cannot_write),
               QString("vellacut-cli: %1: no such directory").arg(missing));
-    EXPECT_EQ(refused({image, strokes, "-o", image}),
+    EXPECT_EQ(refused({image, strokes, "-o", image}, exit_code::cannot_write),
               QString("vellacut-cli: %1: not a directory").arg(image));
     // /proc takes no new files, not even from root.
-    const QString line = refused({image, strokes, "-o", "/proc"});
+    const QString line = refused({image, strokes, "-o", "/proc"}, exit_code::cannot_write);
     EXPECT_TRUE(line.startsWith("vellacut-cli: /proc")) << line.toStdString();
     if (::geteuid() != 0) {
         ASSERT_TRUE(QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        EXPECT_EQ(refused({image, strokes, "-o", out}),
+        EXPECT_EQ(refused({image, strokes, "-o", out}, exit_code::cannot_write),
                   QString("vellacut-cli: %1: the directory cannot be written").arg(out));
         QFile::setPermissions(
             out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -127,7 +128,7 @@ TEST_F(BadInput, AFolderInPlaceOfAResultStopsTheRunBeforeAnyFileIsReplaced)
 {
     ASSERT_TRUE(QDir(out).mkdir("photo_object.png"));
     const CliRun run = run_cli({image, strokes, "-o", out});
-    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.exit_code, exit_code::cannot_write);
     EXPECT_EQ(run.err_lines(),
               QStringList {QString("vellacut-cli: %1: is a directory, cannot be replaced by a "
                                    "picture")
@@ -172,6 +173,6 @@ TEST_F(BadInput, AbsurdlyLargePicture)
 TEST_F(BadInput, StatisticsFileInAMissingFolder)
 {
     const QString stats = dir.filePath("nowhere/stats.json");
-    EXPECT_TRUE(
-        refused({image, strokes, "-o", out, "--stats-json", stats}).contains("does not exist"));
+    EXPECT_TRUE(refused({image, strokes, "-o", out, "--stats-json", stats}, exit_code::cannot_write)
+                    .contains("does not exist"));
 }

@@ -2,7 +2,6 @@
 #include "cli_run.h"
 
 #include <flowgraph/flow_graph.h>
-#include <imaging/console.h>
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
@@ -15,49 +14,9 @@
 #include <QProcessEnvironment>
 #include <QTemporaryFile>
 
-#include <cstdio>
-#include <unistd.h>
+#include "console_capture.h"
 
 namespace {
-
-// Sends standard output into a file for as long as it lives; the engine and the imaging
-// console both write there.
-class CapturedStdout
-{
-public:
-    CapturedStdout()
-    {
-        std::fflush(stdout);
-        saved = ::dup(STDOUT_FILENO);
-        capture = std::tmpfile();
-        ::dup2(::fileno(capture), STDOUT_FILENO);
-    }
-    ~CapturedStdout()
-    {
-        std::fflush(stdout);
-        ::dup2(saved, STDOUT_FILENO);
-        ::close(saved);
-        std::fclose(capture);
-    }
-    CapturedStdout(const CapturedStdout &) = delete;
-    CapturedStdout &operator=(const CapturedStdout &) = delete;
-
-    QByteArray text()
-    {
-        std::fflush(stdout);
-        QByteArray all;
-        std::rewind(capture);
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, capture)) > 0)
-            all.append(buffer, static_cast<qsizetype>(n));
-        return all;
-    }
-
-private:
-    int saved = -1;
-    std::FILE *capture = nullptr;
-};
 
 quint32 crc32(const QByteArray &bytes)
 {
@@ -152,35 +111,36 @@ WindowResult window_compute(const QString &image_path, const QString &strokes_pa
     const QImage photo = load_image(image_path).image;
     const QImage strokes = load_image(strokes_path).image;
     Segmenter segmenter;
-    CapturedStdout captured;
-    // Open.
-    console_print("WxH: %d, %d\n", photo.width(), photo.height());
-    copy_grey_levels(photo, segmenter);
-    // COMPUTE: the fields, the seed scan, the engine, the result pictures.
-    segmenter.k = k;
-    segmenter.v = v;
-    segmenter.w = w;
-    const LabelScan scan =
-        build_labels(LabelLayer::from_strokes_image(strokes), photo, segmenter, use_bbox);
-    result.background_seeds = scan.background_seeds;
-    result.object_seeds = scan.object_seeds;
-    result.roi[0] = segmenter.roi_x_begin;
-    result.roi[1] = segmenter.roi_x_end;
-    result.roi[2] = segmenter.roi_y_begin;
-    result.roi[3] = segmenter.roi_y_end;
-    result.done = segmenter.compute() == ComputeResult::done;
-    if (result.done) {
-        result.flow = static_cast<double>(segmenter.graph->flow_value());
-        console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
-        const ResultImages images = make_result_images(segmenter);
-        for (int i = 0; i < segmenter.node_count; ++i)
-            result.object_pixels += segmenter.is_background(i) ? 0 : 1;
-        result.mask = images.binary_mask.convertToFormat(QImage::Format_RGB888);
-        result.object = images.fg_segmented.convertToFormat(QImage::Format_RGB888);
-        result.background = images.bg_segmented.convertToFormat(QImage::Format_RGB888);
-    }
-    segmenter.delete_graph();
-    result.console = text_lines(captured.text());
+    const std::string text = console_text_of([&] {
+        // Open.
+        console_print("WxH: %d, %d\n", photo.width(), photo.height());
+        copy_grey_levels(photo, segmenter);
+        // COMPUTE: the fields, the seed scan, the engine, the result pictures.
+        segmenter.k = k;
+        segmenter.v = v;
+        segmenter.w = w;
+        const LabelScan scan =
+            scan_seeds(LabelLayer::from_strokes_image(strokes), photo, segmenter, use_bbox);
+        result.background_seeds = scan.background_seeds;
+        result.object_seeds = scan.object_seeds;
+        result.roi[0] = segmenter.roi_x_begin;
+        result.roi[1] = segmenter.roi_x_end;
+        result.roi[2] = segmenter.roi_y_begin;
+        result.roi[3] = segmenter.roi_y_end;
+        result.done = segmenter.compute() == ComputeResult::done;
+        if (result.done) {
+            result.flow = static_cast<double>(segmenter.graph->flow_value());
+            console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
+            const ResultImages images = make_result_images(segmenter);
+            for (int i = 0; i < segmenter.node_count; ++i)
+                result.object_pixels += segmenter.is_background(i) ? 0 : 1;
+            result.mask = images.binary_mask.convertToFormat(QImage::Format_RGB888);
+            result.object = images.fg_segmented.convertToFormat(QImage::Format_RGB888);
+            result.background = images.bg_segmented.convertToFormat(QImage::Format_RGB888);
+        }
+        segmenter.delete_graph();
+    });
+    result.console = text_lines(QByteArray::fromStdString(text));
     return result;
 }
 

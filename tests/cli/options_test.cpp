@@ -31,6 +31,8 @@ TEST(Options, DefaultsAreTheWindows)
     EXPECT_TRUE(o.use_bbox);
     EXPECT_EQ(o.solver, default_solver);
     EXPECT_TRUE(o.stats_json.isEmpty());
+    EXPECT_FALSE(o.skip_existing);
+    EXPECT_TRUE(o.manifest.isEmpty());
 }
 
 TEST(Options, EveryOptionReachesItsField)
@@ -40,10 +42,12 @@ TEST(Options, EveryOptionReachesItsField)
     // "-v=1" is not a long option: only "--name=value" splits at the equals sign.
     EXPECT_FALSE(parsed.error.isEmpty());
 
-    const ParsedOptions ok =
-        parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox", "--output=out",
-               "--stats-json", "s.json", "b.png", "--solver", "fast"});
+    const ParsedOptions ok = parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox",
+                                    "--output=out", "--stats-json", "s.json", "b.png",
+                                    "--skip-existing", "--manifest=m.jsonl", "--solver", "fast"});
     ASSERT_TRUE(ok.error.isEmpty()) << ok.error.toStdString();
+    EXPECT_TRUE(ok.options.skip_existing);
+    EXPECT_EQ(ok.options.manifest, "m.jsonl");
     EXPECT_EQ(ok.options.solver, SolverChoice::fast);
     EXPECT_EQ(parse({"a", "b", "--solver=reference"}).options.solver, SolverChoice::reference);
     EXPECT_EQ(ok.options.w, 2.5);
@@ -108,6 +112,8 @@ TEST(Options, MistakesAreRefusedWithTheirReason)
         {{"--batch", "l.txt", "-j", "two"}, "\"two\" is not a whole number"},
         {{"--batch", "l.txt", "a.png"}, "unexpected \"a.png\""},
         {{"a.png", "b.png", "-o", ""}, "needs a directory"},
+        {{"a.png", "b.png", "--manifest"}, "option --manifest needs a value"},
+        {{"a.png", "b.png", "--manifest="}, "option --manifest needs a file name"},
     };
     for (const Case &c : cases) {
         const ParsedOptions parsed = parse(c.words);
@@ -120,9 +126,9 @@ TEST(Options, MistakesAreRefusedWithTheirReason)
 TEST(Options, HelpMentionsEveryOption)
 {
     const QString help = help_text();
-    for (const char *option :
-         {"-o, --output DIR", "-w W", "-v V", "-k K", "--no-bbox", "--stats-json FILE",
-          "--batch LIST", "-j, --jobs N", "--help", "--version", "Exit status", "_mask.png",
-          "_object.png", "_background.png", "100 megapixels"})
+    for (const char *option : {"-o, --output DIR", "-w W", "-v V", "-k K", "--no-bbox",
+                               "--stats-json FILE", "--skip-existing", "--manifest FILE",
+                               "--batch LIST", "-j, --jobs N", "--help", "--version", "Exit status",
+                               "_mask.png", "_object.png", "_background.png", "100 megapixels"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
 }

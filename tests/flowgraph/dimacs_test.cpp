@@ -1,6 +1,6 @@
 // The DIMACS reader: what it accepts, every kind of bad input with the line it names, the pairing
 // of opposite arcs against a direct reading of the rule, and graphs built from random problems
-// solved against Edmonds-Karp on the problem as written.
+// solved against the plain augmenting-path oracle on the problem as written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "edmonds_karp.h"
+#include "augmenting_path_oracle.h"
 #include "flowgraph/dimacs.h"
 
 // Found by argument-dependent lookup, so they live beside DimacsPair in the global namespace.
@@ -289,7 +289,7 @@ TEST(DimacsPairing, MatchesTheRuleOnRandomMultigraphs)
 TEST(DimacsBuild, RandomProblemsSolveLikeTheOracle)
 {
     // Arcs of every kind: from the source, to the sink, source to sink, into the source, out of
-    // the sink, loops, parallel and opposite arcs. Edmonds-Karp works on the problem as written.
+    // the sink, loops, parallel and opposite arcs. The oracle works on the problem as written.
     // Every other problem is spread over ten million declared ids, most of them unused: its
     // graph must hold only the nodes that matter and give the same answer.
     constexpr std::int32_t spread = 999983;
@@ -318,11 +318,11 @@ TEST(DimacsBuild, RandomProblemsSolveLikeTheOracle)
         EXPECT_EQ(g.reserved_arcs(), std::max(32, 2 * g.arc_pairs_added())) << "exact reserve";
         const float flow = g.maxflow();
 
-        EdmondsKarp ek(nodes);
+        AugmentingPathOracle paths(nodes);
         for (const DimacsArc &a : small.arcs)
-            ek.add_arc(a.tail, a.head, static_cast<std::int64_t>(a.capacity));
-        EXPECT_EQ(flow, static_cast<float>(ek.solve(small.source, small.sink)));
-        const std::vector<bool> reaches = ek.reaches_sink();
+            paths.add_arc(a.tail, a.head, static_cast<std::int64_t>(a.capacity));
+        EXPECT_EQ(flow, static_cast<float>(paths.solve(small.source, small.sink)));
+        const std::vector<bool> reaches = paths.reaches_sink();
         std::vector<int> expected;
         for (int i = 0; i < nodes; ++i)
             if (reaches[static_cast<std::size_t>(i)] && i != small.source)

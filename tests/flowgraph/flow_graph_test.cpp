@@ -13,6 +13,8 @@
 
 #include "flowgraph/flow_graph.h"
 
+#include "console_capture.h"
+
 namespace {
 
 void print_error(const char *message)
@@ -80,18 +82,14 @@ TEST(FlowGraphStore, NodeGrowthPrintsAndGrowsByHalf)
     FlowGraph g(16, 16, nullptr);
     for (int n = 0; n < 16; ++n)
         g.add_node();
-    testing::internal::CaptureStdout();
-    g.add_node();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc nodes!");
+    EXPECT_EQ(console_text_of([&] { g.add_node(); }), "realloc nodes!");
     EXPECT_EQ(g.reserved_nodes(), 24);
     EXPECT_EQ(g.nodes_added(), 17);
 
     FlowGraph h(25, 16, nullptr);
     for (int n = 0; n < 25; ++n)
         h.add_node();
-    testing::internal::CaptureStdout();
-    h.add_node();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc nodes!");
+    EXPECT_EQ(console_text_of([&] { h.add_node(); }), "realloc nodes!");
     EXPECT_EQ(h.reserved_nodes(), 37);
 }
 
@@ -101,9 +99,8 @@ TEST(FlowGraphStore, AddingNodesInOneCallEqualsAddingThemOneByOne)
     FlowGraph g(16, 16, nullptr);
     EXPECT_EQ(g.add_nodes(10), 0);
     EXPECT_EQ(g.add_nodes(6), 10);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(g.add_nodes(10), 16);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc nodes!realloc nodes!");
+    EXPECT_EQ(console_text_of([&] { EXPECT_EQ(g.add_nodes(10), 16); }),
+              "realloc nodes!realloc nodes!");
     EXPECT_EQ(g.reserved_nodes(), 36) << "16 -> 24 -> 36, as single additions grow";
     EXPECT_EQ(g.nodes_added(), 26);
     for (int i = 0; i < 26; ++i) {
@@ -119,19 +116,21 @@ TEST(FlowGraphStore, ArcGrowthKeepsAnEvenSizeAndEveryList)
     FlowGraph g(4, 16, nullptr);
     for (int n = 0; n < 4; ++n)
         g.add_node();
-    testing::internal::CaptureStdout();
-    for (int k = 0; k < 16; ++k)
-        g.add_edge(k % 4, (k + 1) % 4, static_cast<float>(k), static_cast<float>(100 + k));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(console_text_of([&] {
+                  for (int k = 0; k < 16; ++k)
+                      g.add_edge(k % 4, (k + 1) % 4, static_cast<float>(k),
+                                 static_cast<float>(100 + k));
+              }),
+              "");
     EXPECT_EQ(g.reserved_arcs(), 32);
-    testing::internal::CaptureStdout();
-    g.add_edge(0, 2, 16.0f, 116.0f);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc arcs!");
+    EXPECT_EQ(console_text_of([&] { g.add_edge(0, 2, 16.0f, 116.0f); }), "realloc arcs!");
     EXPECT_EQ(g.reserved_arcs(), 48);
-    testing::internal::CaptureStdout();
-    for (int k = 17; k < 25; ++k)
-        g.add_edge(k % 4, (k + 2) % 4, static_cast<float>(k), static_cast<float>(100 + k));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc arcs!");
+    EXPECT_EQ(console_text_of([&] {
+                  for (int k = 17; k < 25; ++k)
+                      g.add_edge(k % 4, (k + 2) % 4, static_cast<float>(k),
+                                 static_cast<float>(100 + k));
+              }),
+              "realloc arcs!");
     EXPECT_EQ(g.reserved_arcs(), 72);
     EXPECT_EQ(g.arc_pairs_added(), 25);
 
@@ -162,9 +161,7 @@ TEST(FlowGraphStore, ArcGrowthKeepsAnEvenSizeAndEveryList)
     h.add_node();
     for (int k = 0; k < 81; ++k)
         h.add_edge(0, 1, 1.0f, 1.0f);
-    testing::internal::CaptureStdout();
-    h.add_edge(0, 1, 1.0f, 1.0f);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "realloc arcs!");
+    EXPECT_EQ(console_text_of([&] { h.add_edge(0, 1, 1.0f, 1.0f); }), "realloc arcs!");
     EXPECT_EQ(h.reserved_arcs(), 244);
 }
 

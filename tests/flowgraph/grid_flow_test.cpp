@@ -1,4 +1,4 @@
-// GridFlow against the Edmonds-Karp oracle and FlowGraph on random grids with integer capacities
+// GridFlow against the augmenting-path oracle and FlowGraph on random grids with integer capacities
 // (every float exact, so flows compare with == and sink sides must be identical), the same grids
 // read from DIMACS text, and a watched solve that reports progress and stops on request.
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "edmonds_karp.h"
+#include "augmenting_path_oracle.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
 #include "flowgraph/grid_flow.h"
@@ -74,7 +74,7 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSide)
         GridFlow grid(r.width, r.height, nullptr);
         FlowGraph graph(r.n(), 2 * r.n(), nullptr);
         graph.add_nodes(r.n());
-        EdmondsKarp ek(r.n() + 2);
+        AugmentingPathOracle ek(r.n() + 2);
         const int source = r.n();
         const int sink = r.n() + 1;
         for (const GridRecipe::Call &c : r.calls) {

@@ -1,7 +1,7 @@
-// FlowGraph's solver against a plain Edmonds-Karp on many random graphs: equal flows, the same
-// sink side, the flow properties of every result, and tree-reusing solves that must match a
-// fresh solve of the graph with its final capacities. Capacities are integers with totals far
-// below 2^24, so every float in play is exact and results compare with ==.
+// FlowGraph's solver against a plain shortest-augmenting-path oracle on many random graphs: equal
+// flows, the same sink side, the flow properties of every result, and tree-reusing solves that must
+// match a fresh solve of the graph with its final capacities. Capacities are integers with totals
+// far below 2^24, so every float in play is exact and results compare with ==.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "edmonds_karp.h"
+#include "augmenting_path_oracle.h"
 #include "flowgraph/flow_graph.h"
 
 namespace {
@@ -84,16 +84,16 @@ struct OracleResult
 // Nodes 0..n-1 as in the graph, n the source, n + 1 the sink.
 OracleResult oracle(const GraphRecipe &recipe)
 {
-    EdmondsKarp ek(recipe.n + 2);
+    AugmentingPathOracle paths(recipe.n + 2);
     for (const Edge &e : recipe.edges) {
-        ek.add_arc(e.i, e.j, e.cap);
-        ek.add_arc(e.j, e.i, e.rev_cap);
+        paths.add_arc(e.i, e.j, e.cap);
+        paths.add_arc(e.j, e.i, e.rev_cap);
     }
     for (const TerminalCall &t : recipe.terminals) {
-        ek.add_arc(recipe.n, t.i, t.source);
-        ek.add_arc(t.i, recipe.n + 1, t.sink);
+        paths.add_arc(recipe.n, t.i, t.source);
+        paths.add_arc(t.i, recipe.n + 1, t.sink);
     }
-    OracleResult result {ek.solve(recipe.n, recipe.n + 1), ek.reaches_sink()};
+    OracleResult result {paths.solve(recipe.n, recipe.n + 1), paths.reaches_sink()};
     result.sink_side.resize(static_cast<std::size_t>(recipe.n));
     return result;
 }

@@ -1,6 +1,7 @@
 // Loading pictures (with the size bound) and atomic PNG writes.
 #include <imaging/image_io.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -37,18 +38,26 @@ void append_chunk(QByteArray &file, const QByteArray &chunk)
     append_be32(file, crc32(chunk));
 }
 
-// A PNG file whose header claims width x height pixels but that holds no pixel data.
-QByteArray png_header(std::uint32_t width, std::uint32_t height)
+// A PNG file of width x height pixels, 8 bits per channel of colour type `colour`, with
+// `stream` as its image data.
+QByteArray png_file(std::uint32_t width, std::uint32_t height, char colour,
+                    const QByteArray &stream)
 {
     QByteArray header("IHDR");
     append_be32(header, width);
     append_be32(header, height);
-    header.append(char(8)).append(char(2)).append(char(0)).append(char(0)).append(char(0));
+    header.append(char(8)).append(colour).append(char(0)).append(char(0)).append(char(0));
     QByteArray file("\x89PNG\r\n\x1a\n", 8);
     append_chunk(file, header);
-    append_chunk(file, QByteArray("IDAT"));
+    append_chunk(file, "IDAT" + stream);
     append_chunk(file, QByteArray("IEND"));
     return file;
+}
+
+// A PNG file whose header claims width x height pixels but that holds no pixel data.
+QByteArray png_header(std::uint32_t width, std::uint32_t height)
+{
+    return png_file(width, height, 2, QByteArray());
 }
 
 } // namespace
@@ -151,4 +160,158 @@ TEST(ImageIo, LargePhotosAboveQtsDefaultLimitOpen)
     ASSERT_TRUE(loaded.ok()) << loaded.error.toStdString();
     EXPECT_EQ(loaded.image.size(), QSize(8200, 8200));
     EXPECT_EQ(loaded.image.pixel(8199, 8199) | 0xFF000000u, qRgb(90, 20, 200));
+}
+
+namespace {
+
+// Qt's own PNG writer at its default settings: the reference for colour type, depth and pixels.
+QByteArray qt_png(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
+}
+
+// A photo-like picture: smooth shading, a little noise, a dark block and a translucent corner.
+QImage photo_like(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    unsigned state = 12345;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            state = state * 1103515245u + 12345u;
+            const int noise = static_cast<int>((state >> 16) % 7);
+            const bool dark = x > width / 2 && y > height / 2;
+            const int r = dark ? 0 : (x * 200 / width + noise) % 256;
+            const int g = dark ? 0 : (y * 180 / height + noise) % 256;
+            image.setPixel(x, y, qRgba(r, g, (r + g) / 2, x < 4 && y < 4 ? 100 : 255));
+        }
+    return image;
+}
+
+} // namespace
+
+TEST(ImageIo, EncodedPngKeepsQtsColourTypeDepthAndPixels)
+{
+    const QImage photo = photo_like(97, 61);
+    const QImage::Format formats[] = {
+        QImage::Format_RGB888,      QImage::Format_RGB32,
+        QImage::Format_ARGB32,      QImage::Format_ARGB32_Premultiplied,
+        QImage::Format_RGBA8888,    QImage::Format_RGBX8888,
+        QImage::Format_BGR888,      QImage::Format_RGB16,
+        QImage::Format_Grayscale8,  QImage::Format_Indexed8,
+        QImage::Format_Mono,        QImage::Format_RGBA64,
+        QImage::Format_Grayscale16,
+    };
+    for (const QImage::Format format : formats) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        const QImage image = photo.convertToFormat(format);
+        const QByteArray ours = encode_png(image);
+        const QByteArray theirs = qt_png(image);
+        ASSERT_GT(ours.size(), 33);
+        // Bytes 24 and 25 of the file are the header's bit depth and colour type.
+        EXPECT_EQ(ours.mid(0, 26), theirs.mid(0, 26));
+        const QImage decoded = QImage::fromData(ours, "PNG");
+        const QImage reference = QImage::fromData(theirs, "PNG");
+        EXPECT_EQ(decoded.format(), reference.format());
+        EXPECT_EQ(decoded, reference);
+        EXPECT_LE(ours.size(), theirs.size() * 3 / 2);
+    }
+}
+
+TEST(ImageIo, SamePixelsGiveTheSameFileWhateverTheOpaqueFormat)
+{
+    const QImage photo = photo_like(50, 40).convertToFormat(QImage::Format_RGB888);
+    const QByteArray rgb888 = encode_png(photo);
+    EXPECT_EQ(encode_png(photo.convertToFormat(QImage::Format_RGB32)), rgb888);
+    EXPECT_EQ(encode_png(photo.convertToFormat(QImage::Format_RGBX8888)), rgb888);
+    EXPECT_TRUE(encode_png(QImage()).isEmpty());
+
+    // Side by side on the cores, each file is what encode_png gives alone.
+    const QImage grey = photo.convertToFormat(QImage::Format_Grayscale8);
+    const QImage empty;
+    const QImage *const images[] = {&photo, &grey, &empty, &photo};
+    const std::vector<QByteArray> files = encode_pngs(images);
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0], rgb888);
+    EXPECT_EQ(files[1], encode_png(grey));
+    EXPECT_TRUE(files[2].isEmpty());
+    EXPECT_EQ(files[3], rgb888);
+}
+
+namespace {
+
+// A PNG file of `image` (Grayscale8, RGB888 or RGBA8888) whose row y uses filter type y % 5,
+// filtered here by the textbook definitions, so that the reader meets every filter.
+QByteArray png_with_every_filter(const QImage &image, char colour, int bpp)
+{
+    const auto row_bytes = static_cast<qsizetype>(image.width() * bpp);
+    QByteArray raw;
+    QByteArray zeros(row_bytes, '\0');
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = image.constScanLine(y);
+        const auto *up = y == 0 ? reinterpret_cast<const uchar *>(zeros.constData())
+                                : image.constScanLine(y - 1);
+        const int filter = y % 5;
+        raw.append(static_cast<char>(filter));
+        for (qsizetype n = 0; n < row_bytes; ++n) {
+            const int a = n >= bpp ? row[n - bpp] : 0;
+            const int b = up[n];
+            const int c = n >= bpp ? up[n - bpp] : 0;
+            const int p = a + b - c;
+            const int paeth =
+                std::abs(p - a) <= std::abs(p - b) && std::abs(p - a) <= std::abs(p - c) ? a
+                : std::abs(p - b) <= std::abs(p - c)                                     ? b
+                                                                                         : c;
+            const int predictor[5] = {0, a, b, (a + b) / 2, paeth};
+            raw.append(static_cast<char>(row[n] - predictor[filter]));
+        }
+    }
+    // qCompress puts the size first.
+    return png_file(static_cast<std::uint32_t>(image.width()),
+                    static_cast<std::uint32_t>(image.height()), colour, qCompress(raw).mid(4));
+}
+
+} // namespace
+
+TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage photo = photo_like(41, 23);
+    const QImage rgba = photo.convertToFormat(QImage::Format_RGBA8888);
+    const QImage rgb = photo.convertToFormat(QImage::Format_RGB888);
+    const QImage grey = photo.convertToFormat(QImage::Format_Grayscale8);
+    QByteArray damaged = qt_png(rgb);
+    damaged[damaged.size() - 30] = static_cast<char>(damaged.at(damaged.size() - 30) ^ 0x55);
+    QByteArray short_data = png_with_every_filter(rgb, 2, 3);
+    short_data.chop(12 + 5); // IEND and the stream's end go
+    append_chunk(short_data, QByteArray("IEND"));
+    const std::pair<const char *, QByteArray> files[] = {
+        {"filters-rgb", png_with_every_filter(rgb, 2, 3)},
+        {"filters-rgba", png_with_every_filter(rgba, 6, 4)},
+        {"filters-grey", png_with_every_filter(grey, 0, 1)},
+        {"qt-rgb", qt_png(rgb)},
+        {"qt-rgba", qt_png(photo)},
+        {"qt-grey", qt_png(grey)},
+        {"qt-palette", qt_png(photo.convertToFormat(QImage::Format_Indexed8))},
+        {"damaged", damaged},
+        {"short-data", short_data},
+    };
+    for (const auto &[name, bytes] : files) {
+        SCOPED_TRACE(name);
+        QFile file(dir.filePath(QString(name) + ".png"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        const QImage qt = QImageReader(file.fileName()).read();
+        const LoadedImage ours = load_image(file.fileName());
+        EXPECT_EQ(ours.ok(), !qt.isNull());
+        EXPECT_EQ(ours.image.format(), qt.format());
+        EXPECT_EQ(ours.image, qt);
+        EXPECT_EQ(ours.image.dotsPerMeterX(), qt.dotsPerMeterX());
+    }
 }

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "console_capture.h"
+
 namespace {
 
 QImage grey_picture(int width, int height, int level)
@@ -28,11 +30,11 @@ QImage grey_picture(int width, int height, int level)
 std::string scan_printing(const LabelLayer &labels, const QImage &picture, Segmenter &segmenter,
                           bool use_bbox, LabelScan *scan = nullptr)
 {
-    testing::internal::CaptureStdout();
-    const LabelScan result = build_labels(labels, picture, segmenter, use_bbox);
-    if (scan != nullptr)
-        *scan = result;
-    return testing::internal::GetCapturedStdout();
+    return console_text_of([&] {
+        const LabelScan result = scan_seeds(labels, picture, segmenter, use_bbox);
+        if (scan != nullptr)
+            *scan = result;
+    });
 }
 
 } // namespace

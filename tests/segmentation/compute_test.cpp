@@ -2,8 +2,9 @@
 // seeds, the answer per pixel, and where the lines go.
 #include "segmentation/segmenter.h"
 
+#include "flowgraph/console.h"
 #include "flowgraph/flow_graph.h"
-#include "segmentation/console_output.h"
+#include "pixel_by_pixel.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -118,13 +119,13 @@ TEST(ComputeTest, PrintedFlowIsTheSolvedFlow)
 
 // A negative base k makes k^-e a NaN for every fractional exponent. Such a weight must not reach
 // the graph as a NaN capacity: the solver would push a NaN along the connecting path forever.
-// Both evaluations hand the graph 0 for it, so the compute ends and the seeds keep their sides.
+// The engine and the oracle both hand the graph 0 for it, so the compute ends and the seeds keep
+// their sides.
 TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
 {
-    for (const bool fast : {false, true}) {
-        SCOPED_TRACE(fast ? "fast evaluation" : "pixel by pixel");
+    for (const bool engine : {false, true}) {
+        SCOPED_TRACE(engine ? "engine" : "oracle");
         Segmenter seg;
-        seg.fast_evaluation = fast;
         set_image(seg, 8, 6, [](int x, int y) { return x < 4 ? 20 + (x * y) % 7 : 200 - y; });
         whole_region(seg);
         seg.k = -1000.0;
@@ -133,7 +134,9 @@ TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
         add_object(seg, 6, 2);
         add_object(seg, 7, 5);
         ComputeResult result;
-        const std::string out = captured_compute(seg, &result);
+        const std::string out = engine
+            ? captured_compute(seg, &result)
+            : console_text_of([&] { result = pixel_by_pixel::compute(seg); });
         ASSERT_EQ(result, ComputeResult::done);
         int not_a_number = 0;
         for (int i = 0; i < seg.node_count; ++i)
@@ -214,9 +217,8 @@ TEST(ComputeTest, RefusalKeepsTheGraphOfTheLastCompute)
 
 TEST(ConsoleTest, ReportErrorPrintsTheMessage)
 {
-    testing::internal::CaptureStdout();
-    report_error("Not enough memory at malloc!");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error: Not enough memory at malloc!\n");
+    EXPECT_EQ(console_text_of([] { report_error("Not enough memory at malloc!"); }),
+              "error: Not enough memory at malloc!\n");
 }
 
 // Reads what is already in the pipe without waiting.
@@ -243,7 +245,7 @@ TEST(ConsoleTest, LinesReachAFullyBufferedPipeAsTheyAreWritten)
     Segmenter seg;
     seeded_image(seg);
     testing::internal::CaptureStdout();
-    seg.compute();
+    EXPECT_EQ(seg.compute(), ComputeResult::done);
     report_error("late");
     const std::string on_stdout = testing::internal::GetCapturedStdout();
     set_console_output(nullptr);

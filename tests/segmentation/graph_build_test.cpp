@@ -3,7 +3,6 @@
 #include "segmentation/segmenter.h"
 
 #include "flowgraph/flow_graph.h"
-#include "segmentation/console_output.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include "console_capture.h"
+
 namespace {
 
 using namespace test_images;
 
-constexpr double maximum_start = -999999999.0;
+constexpr double maximum_start = Segmenter::maximum_start;
 
 // Two Background seeds in the first column and two Object seeds in the last, on an image whose
 // left half is dark and right half bright.
@@ -48,12 +49,12 @@ std::vector<std::pair<int, int>> pairs_of(const FlowGraph &graph)
 // Builds without solving, so that the residuals are still the capacities.
 void build_unsolved(Segmenter &seg)
 {
-    testing::internal::CaptureStdout();
-    seg.create_graph();
-    seg.set_seed_capacities();
-    seg.compute_statistics();
-    seg.build_graph();
-    testing::internal::GetCapturedStdout();
+    console_text_of([&] {
+        seg.create_graph();
+        seg.set_seed_capacities();
+        seg.compute_statistics();
+        seg.build_graph();
+    });
 }
 
 TEST(SeedCapacityTest, SourceForBackgroundSinkForObjectMergedPerNode)
@@ -81,14 +82,16 @@ TEST(GraphSizeTest, HintsCoverTheGridSoNothingGrows)
     Segmenter seg;
     two_half_image(seg, 30, 20);
     whole_region(seg);
-    testing::internal::CaptureStdout();
-    seg.create_graph();
-    const int reserved_nodes = seg.graph->reserved_nodes();
-    const int reserved_arcs = seg.graph->reserved_arcs();
-    seg.set_seed_capacities();
-    seg.compute_statistics();
-    seg.build_graph();
-    const std::string out = testing::internal::GetCapturedStdout();
+    int reserved_nodes = 0;
+    int reserved_arcs = 0;
+    const std::string out = console_text_of([&] {
+        seg.create_graph();
+        reserved_nodes = seg.graph->reserved_nodes();
+        reserved_arcs = seg.graph->reserved_arcs();
+        seg.set_seed_capacities();
+        seg.compute_statistics();
+        seg.build_graph();
+    });
     EXPECT_EQ(reserved_nodes, 600);
     EXPECT_EQ(reserved_arcs, 2 * 3 * 600);
     EXPECT_EQ(seg.graph->reserved_nodes(), reserved_nodes);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "console_capture.h"
+
 namespace {
 
 constexpr double two_pi_single = 6.2831854820251465;
@@ -21,9 +23,7 @@ std::string statistics_of(Segmenter &seg, const std::vector<double> &background,
         seg.add_background_seed(0, level);
     for (double level : object)
         seg.add_object_seed(0, level);
-    testing::internal::CaptureStdout();
-    seg.compute_statistics();
-    return testing::internal::GetCapturedStdout();
+    return console_text_of([&] { seg.compute_statistics(); });
 }
 
 TEST(SeedStatisticsTest, ThreeSpreadValues)

@@ -115,19 +115,19 @@ TEST(SolverChoice, FastSolverGivesTheReferenceCut)
     }
 }
 
-TEST(SolverChoice, StoppedComputeReleasesTheGraphAndPrintsNoFlow)
+TEST(SolverChoice, StoppedComputeKeepsNoGraphOfEitherKind)
 {
     for (const SolverChoice solver : {SolverChoice::reference, SolverChoice::fast}) {
         SCOPED_TRACE(solver_name(solver));
         Segmenter seg;
         seg.solver = solver;
         noisy_disc(seg, 80, 60, 115, 35, 9);
-        SolveControl control;
+        ComputeControl control;
         control.request_stop();
-        seg.solve_control = &control;
+        seg.control = &control;
         ComputeResult result;
         const std::string printed = captured_compute(seg, &result);
-        EXPECT_EQ(result, ComputeResult::stopped);
+        EXPECT_EQ(result, ComputeResult::cancelled);
         EXPECT_FALSE(seg.graph);
         EXPECT_FALSE(seg.grid);
         EXPECT_EQ(printed.find("Flow ="), std::string::npos) << printed;

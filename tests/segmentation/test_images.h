@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "console_capture.h"
+
 namespace test_images {
 
 // Deterministic pseudo-random numbers (a 64-bit LCG), so every run sees the same pictures.
@@ -61,14 +63,14 @@ inline void add_object(Segmenter &seg, int x, int y)
     seg.add_object_seed(i, seg.get_pixel(i));
 }
 
-// Runs compute() with standard output captured; returns what it printed.
+// Runs compute() with the console captured; returns what it printed.
 inline std::string captured_compute(Segmenter &seg, ComputeResult *result = nullptr)
 {
-    testing::internal::CaptureStdout();
-    const ComputeResult r = seg.compute();
-    if (result)
-        *result = r;
-    return testing::internal::GetCapturedStdout();
+    return console_text_of([&] {
+        const ComputeResult r = seg.compute();
+        if (result)
+            *result = r;
+    });
 }
 
 } // namespace test_images

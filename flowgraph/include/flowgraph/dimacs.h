@@ -48,11 +48,11 @@ struct DimacsParseResult
 // nodes, and exactly M lines `a U V CAP`. Ids run from 1 to N; a capacity is a non-negative
 // decimal number that is finite in single precision. Lines may end in LF or CR LF. Anything else
 // is reported with its line; nothing in the text can make the parser crash.
-DimacsParseResult parse_dimacs(std::string_view text);
+[[nodiscard]] DimacsParseResult parse_dimacs(std::string_view text);
 
 // Reads the file at path whole and parses it. A file that cannot be opened or read gives an
 // error with line 0 that carries the system's reason.
-DimacsParseResult read_dimacs_file(const std::string &path);
+[[nodiscard]] DimacsParseResult read_dimacs_file(const std::string &path);
 
 // One arc pair of the graph built from a problem: tail -> head with residual capacity and
 // head -> tail with residual reverse_capacity.

@@ -156,7 +156,7 @@ public:
 
     // Read access, for callers that inspect a graph and for tests.
     float flow_value() const { return flow; }
-    int nodes_added() const { return node_count; }
+    int nodes_added() const { return static_cast<int>(node_end); }
     int arc_pairs_added() const { return static_cast<int>(arc_end / 2); }
     int reserved_nodes() const { return static_cast<int>(node_limit); }
     int reserved_arcs() const { return static_cast<int>(arc_limit); }
@@ -172,10 +172,14 @@ public:
     // reuses resident pages. These report and release what is kept (for every graph at once).
     static std::size_t kept_memory_bytes();
     static void release_kept_memory();
+    // Writes to every page that the first node_count node records and the first arc_pair_count
+    // arc pairs (each within what is reserved) occupy, so that a later graph reusing these arrays
+    // finds them resident. Stops early when control asks. Only before anything is added.
+    void prefault(int node_count, long long arc_pair_count, const SolveControl *control = nullptr);
 
     // Verifies the solver's invariants after maxflow(): tree links consistent, no residual arc
     // from the source tree to the sink tree, no queued node. Returns false at the first breach.
-    bool check_solved() const;
+    [[nodiscard]] bool check_solved() const;
 
 private:
     static float not_nan(float c) { return c == c ? c : 0.0f; }
@@ -188,6 +192,8 @@ private:
     void attach_to_terminal(std::uint32_t i);
     void release_terminal_nodes();
     void init_reuse();
+    template<bool Sink>
+    void join_terminal_tree(std::uint32_t i);
     std::uint32_t pop_active();
     void prefetch_queued();
     void push_path(std::uint32_t v);
@@ -198,13 +204,29 @@ private:
     void process_orphans();
     // Takes orphans from the front of the list until it is empty, adopting each in its tree.
     void drain_orphans();
-    void adopt_source_orphan(std::uint32_t i);
-    void adopt_sink_orphan(std::uint32_t i);
     template<bool Sink>
     void adopt_orphan(std::uint32_t i);
     void push_orphan_front(std::uint32_t j);
     void push_orphan_back(std::uint32_t j);
     void note_changed(std::uint32_t j);
+    // Whether n belongs to the sink tree (Sink) or the source tree.
+    template<bool Sink>
+    static bool in_tree(const Node &n)
+    {
+        return n.parent_arc != PARENT_NONE && ((n.flags & IN_SINK_TREE) != 0) == Sink;
+    }
+    template<bool Sink>
+    static void set_tree(Node &n)
+    {
+        n.flags = Sink ? n.flags | IN_SINK_TREE : n.flags & ~IN_SINK_TREE;
+    }
+    // Residual of the direction in which a tree grows along arc a: out of the tail for the source
+    // tree, into it through the reverse arc for the sink tree.
+    template<bool Sink>
+    float outward_residual(std::uint32_t a) const
+    {
+        return Sink ? arcs[a ^ 1u].residual : arcs[a].residual;
+    }
     // Publishes progress and says whether the watcher asked for a stop (then remembered).
     bool poll_stop();
 
@@ -214,8 +236,7 @@ private:
     Arc *arcs = nullptr;
     std::uint32_t arc_end = 0; // arcs in use (always even)
     std::uint32_t arc_limit = 0; // arc records reserved (always even)
-    int node_count = 0;
-    LinkPool *orphan_pool = nullptr;
+    std::unique_ptr<LinkPool> orphan_pool;
     ErrorFn error_fn = nullptr;
     float flow = 0.0f;
     int solve_count = 0;

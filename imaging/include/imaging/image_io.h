@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QString>
 
+#include <span>
+#include <vector>
+
 // Largest picture that opens, in pixels. Qt's own reader limit is raised to fit it: larger
 // photos would not fit the engine's graph in memory anyway.
 inline constexpr long long max_image_pixels = 100'000'000;
@@ -21,13 +24,25 @@ struct LoadedImage
 // Reads the picture at `path`, its format guessed from the contents, with a device pixel ratio
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
 // that says so.
-LoadedImage load_image(const QString &path);
+[[nodiscard]] LoadedImage load_image(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
-// files come from here alone, so that the two stay byte-identical.
+// files come from here alone, so that the two stay byte-identical. The colour type and bit
+// depth are those Qt's own PNG writer chooses for the image's format; the same pixels in
+// another 8-bit format without alpha (RGB32, RGB888) give the same bytes.
 [[nodiscard]] QByteArray encode_png(const QImage &image);
+
+// encode_png of every picture, several at a time on the machine's cores: result n belongs to
+// images[n]. Pictures are started in the order given, so the run ends soonest with the slowest
+// to deflate (the most detail) first and flat ones such as masks last. The pointers must stay
+// valid for the call.
+[[nodiscard]] std::vector<QByteArray> encode_pngs(std::span<const QImage *const> images);
 
 // Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
 // it is complete, so a failed write never leaves a truncated file. Returns an empty string on
 // success, otherwise the reason.
-QString write_png(const QImage &image, const QString &path);
+[[nodiscard]] QString write_png(const QImage &image, const QString &path);
+
+// write_png for contents already encoded by encode_png; an empty `png` is refused as a picture
+// that could not be encoded.
+[[nodiscard]] QString write_png_bytes(const QByteArray &png, const QString &path);

@@ -27,6 +27,9 @@ public:
     // Object, every other colour none. Alpha is ignored, except that a fully transparent pixel
     // is none.
     static LabelLayer from_strokes_image(const QImage &strokes);
+    // The strokes picture of this layer, which from_strokes_image reads back unchanged: pure red
+    // for Background, pure green for Object, fully transparent elsewhere (ARGB32).
+    QImage to_strokes_image() const;
 
     int width() const { return layer.width(); }
     int height() const { return layer.height(); }
@@ -42,6 +45,21 @@ public:
     // Records the disc a canvas paints at `centre` (pixel coordinates) with a pen of `pen_width`
     // (0: one-pixel pen) in draw mode `mode`: 1 gives Background, any other mode Object.
     void paint_disc(QPointF centre, int pen_width, int mode);
+
+    // Sets `label` (none erases) on every pixel whose centre lies within `pen_width` / 2 of the
+    // segment from `from` to `to` (pixel coordinates): a round-capped line. Pens narrower than
+    // one pixel reach sqrt(1/2), so any point marks at least the pixel it lies in. A pixel
+    // belongs to a chain of collinear segments exactly when it belongs to the one segment they
+    // make up, so a drag gives the same labels however many pointer events it arrived as.
+    // Returns the rectangle of pixels that may have changed (empty when none could).
+    QRect paint_segment(QPointF from, QPointF to, int pen_width, Label label);
+    // The pixels paint_segment() may reach, before clipping to a layer.
+    static QRect segment_bounds(QPointF from, QPointF to, int pen_width);
+
+    // Raw rows for copying regions in and out; requires 0 <= y < height().
+    const std::uint8_t *row(int y) const { return layer.constScanLine(y); }
+    std::uint8_t *row(int y) { return layer.scanLine(y); }
+    QRect rect() const { return layer.rect(); }
 
     // Number of pixels that carry `label`.
     long long count(Label label) const;

@@ -34,5 +34,5 @@ void copy_grey_levels(const QImage &image, Segmenter &segmenter);
 // the box's extents either way.
 // Requires `labels` and `unpainted` to have the same size; otherwise seeds are emptied, the
 // region is left empty, nothing is printed and the result is not valid.
-LabelScan build_labels(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
-                       bool use_bbox);
+LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmenter &segmenter,
+                     bool use_bbox);

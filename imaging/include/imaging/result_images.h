@@ -27,4 +27,12 @@ std::uint8_t scaled(double ratio);
 
 // Builds the seven images, each the engine's width x height in Format_RGB888.
 // Requires a solved engine: after Segmenter::compute returned done and before delete_graph.
+// Stops early, leaving the pictures unfinished, when the engine's control asks for a stop.
 ResultImages make_result_images(const Segmenter &segmenter);
+
+// Makes the memory of seven width x height result pictures resident and keeps it for the next
+// make_result_images of that size, so that the first one after a picture opens pays no page
+// faults.
+void reserve_result_images(int width, int height);
+// Returns the memory kept for result pictures to the system.
+void release_result_image_memory();

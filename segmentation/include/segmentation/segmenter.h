@@ -10,8 +10,8 @@
 
 #include "flowgraph/flow_graph.h"
 #include "flowgraph/grid_flow.h"
-#include "flowgraph/solve_control.h"
 #include "flowgraph/solver_choice.h"
+#include "segmentation/compute_control.h"
 
 // Wall-clock milliseconds of the stages of the last compute().
 struct StageTimes
@@ -23,14 +23,34 @@ struct StageTimes
     double solve = 0.0;
 };
 
+// The edge weight k^-(l * v + g * (1 - v)) of a pixel with likelihood l and gradient ratio g: the
+// one place where a weight is formed, so that the build, the queries and the tests agree to the
+// bit.
+class EdgeWeight
+{
+public:
+    EdgeWeight(double k, double v);
+    // The exponent l * v + g * (1 - v); the weight falls as it grows when k > 1.
+    double exponent(double l, double g) const { return l * mix + g * (1.0 - mix); }
+    // k^-e.
+    double of_exponent(double e) const { return e > zero_from ? 0.0 : std::pow(base, -e); }
+    double operator()(double l, double g) const { return of_exponent(exponent(l, g)); }
+
+private:
+    double base; // k
+    double mix; // v
+    // Beyond this exponent k^-e lies below 2^-1100, far under half the smallest subnormal, so pow
+    // can only return +0 and is not called.
+    double zero_from;
+};
+
 // What compute() did. It refuses to run when a seed class has fewer than two seeds, because the
-// models of such a class are undefined. stopped: a watcher stopped the solve through the
-// Segmenter's solve_control; the graph was released and there is no cut.
+// models of such a class are undefined; it stops early, keeping no graph, when its control asks.
 enum class ComputeResult {
     done,
     too_few_background_seeds,
     too_few_object_seeds,
-    stopped,
+    cancelled,
 };
 
 // Segmenter holds everything one segmentation needs. Every per-pixel quantity and every graph
@@ -85,17 +105,11 @@ public:
     std::unique_ptr<FlowGraph> graph;
     std::unique_ptr<GridFlow> grid;
     SolverChoice solver = default_solver;
-    // Handed to the solver of every compute() (null: nobody watches); lets another thread follow
-    // the solve and stop it.
-    SolveControl *solve_control = nullptr;
 
-    // How a build evaluates the per-pixel values. With fast_evaluation (the default) the gradient
-    // pass evaluates each pixel's likelihood and edge weight once, over all cores, and keeps them
-    // for the edge pass and the result images; without it every value is evaluated where it is
-    // used, pixel by pixel in scan order. Both give the same bits, the same maxima and the same
-    // graph.
-    bool fast_evaluation = true;
     StageTimes last_times;
+    // Lets another thread follow compute() stage by stage and stop it (null: nobody watches).
+    // The control must outlive every compute() and warm_up() that runs while it is set.
+    ComputeControl *control = nullptr;
 
     // Image buffer and seeds.
 
@@ -119,7 +133,12 @@ public:
     // negative for w >= 0; large where the pixel looks like the Background seeds.
     double likelihood(int index) const;
     // k^-(likelihood * v + gradient_ratio * (1 - v)). Requires a build (index < gradient.size()).
-    double edge_weight(int index) const;
+    double edge_weight(int index) const
+    {
+        return mixed_weight(likelihood(index), gradient_ratio(index));
+    }
+    // The weight of likelihood l and gradient ratio g under the current k and v.
+    double mixed_weight(double l, double g) const { return EdgeWeight(k, v)(l, g); }
 
     // Gradient magnitude at (x, y) of the middle plane of the derivative kernels; 0.00001 on the
     // image border.
@@ -130,9 +149,17 @@ public:
     // Refuses (printing one line, building nothing, changing nothing) when a class has fewer
     // than two seeds. Otherwise builds a fresh graph for the current image, seeds, parameters and
     // region, solves it and prints the flow; the graph then stays until delete_graph().
-    ComputeResult compute();
-    // Replaces the graph by a new one holding node_count nodes and no capacities: a FlowGraph in
-    // graph or a GridFlow in grid, as solver says.
+    // When control asks for a stop, returns cancelled soon after (within a column of a pass or a
+    // few thousand solver steps), prints no flow and keeps no graph; the gradient, the maxima and
+    // the kept values are then those of no build.
+    [[nodiscard]] ComputeResult compute();
+    // Makes the memory a build of the current image size needs resident (the gradient, the kept
+    // weights and the graph's arrays, which a released graph leaves for the next one), so that
+    // the first compute() pays no page faults for it. Changes no result; stops early when control
+    // asks. Releases any graph.
+    void warm_up();
+    // Replaces graph by a new one holding node_count nodes and no capacities (fewer when control
+    // asked for a stop meanwhile).
     void create_graph();
     // 1000 from the source for every Background seed, 1000 to the sink for every Object seed, in
     // list order. Requires create_graph().
@@ -140,8 +167,10 @@ public:
     // Prints "Building Graph", then build_gradient() and build_edges().
     void build_graph();
     // The gradient pass over the interior of the whole image: fills gradient (border entries
-    // 0.0) and the three running maxima, and prints "Building Gradient data...". The weight
-    // compared with weight_max uses the running gradient_max at that pixel.
+    // 0.0) and the three running maxima, keeps every pixel's likelihood and edge weight, and
+    // prints "Building Gradient data...". The maxima are those of a scan in index order with
+    // strict comparisons, starting at maximum_start; the weight compared with weight_max uses the
+    // running gradient_max at that pixel.
     void build_gradient();
     // The edge pass over the region: one arc pair down and one right per region pixel, both
     // directions carrying the pixel's own edge weight rounded to float (see edge_capacity). Prints
@@ -159,15 +188,18 @@ public:
     // interior), so that every weight stays finite.
     double gradient_ratio(int index) const
     {
-        return ratio_to_gradient_max(gradient[static_cast<std::size_t>(index)]);
+        return ratio_to(gradient[static_cast<std::size_t>(index)], gradient_max);
     }
+    // g / maximum, or 0 when maximum is exactly 0 (a flat interior).
+    static double ratio_to(double g, double maximum) { return maximum == 0.0 ? 0.0 : g / maximum; }
+    // Start of the three running maxima of a build: below any gradient, likelihood or weight.
+    static constexpr double maximum_start = -999999999.0;
     // Releases the graph (either kind), if any.
     void delete_graph();
 
-    // Values kept by the last fast build, for every pixel; has_kept_values() says whether they
-    // describe the current build. kept_likelihood(i) equals likelihood(i) and kept_weight(i)
-    // equals edge_weight(i), bit for bit.
-    bool has_kept_values() const { return !weights.empty(); }
+    // Values kept by the last build, for every pixel: kept_likelihood(i) equals likelihood(i) and
+    // kept_weight(i) equals edge_weight(i), bit for bit. Valid between a build and the next
+    // set_image_size().
     double kept_likelihood(int index) const { return likelihood_by_level[likelihood_level(index)]; }
     double kept_weight(int index) const { return weights[static_cast<std::size_t>(index)]; }
     // The kept likelihood of every pixel whose grey level (as the likelihood reads it) is level.
@@ -181,21 +213,19 @@ public:
 
 private:
     void init_kernels();
-    // The fast gradient pass and edge pass.
-    void build_gradient_fast();
-    void build_edges_fast();
+    void enter_stage(ComputeStage stage)
+    {
+        if (control != nullptr)
+            control->enter(stage);
+    }
+    bool stop_asked() const { return stop_requested(control); }
+    // Drops what a stopped compute() built.
+    ComputeResult cancel_build();
     // The likelihood of a grey level p.
     double likelihood_of_level(double p) const;
 
     double likelihood_by_level[256] = {};
-    std::vector<double> weights; // edge_weight of every pixel, kept by a fast build
-    // g / gradient_max, or 0 when gradient_max is exactly 0.
-    double ratio_to_gradient_max(double g) const { return ratio_to(g, gradient_max); }
-    // g / maximum, or 0 when maximum is exactly 0 (a flat interior).
-    static double ratio_to(double g, double maximum) { return maximum == 0.0 ? 0.0 : g / maximum; }
-    // k^-(l * v + g * (1 - v)): the one place where a weight is formed, so the gradient pass and
-    // edge_weight() agree to the bit.
-    double mixed_weight(double l, double g) const;
+    std::vector<double> weights; // edge_weight of every pixel, kept by a build
     // The capacity a pixel's arc pairs carry: its weight rounded to float, or 0 when the weight
     // is not a number (a negative k, or an infinite likelihood times v = 0). The solver takes
     // any capacity but 0 as usable, so a NaN on a path between its trees would be pushed forever.

@@ -1,4 +1,4 @@
-// Boost Graph's boykov_kolmogorov_max_flow behind the peer interface, through its documented API.
+// Boost Graph's push_relabel_max_flow behind the peer interface, through its documented API.
 //
 // Boost has no per-node terminal residual: the terminal weights are merged per node first (the
 // way our graph merges repeated calls), each remaining capacity becomes an edge from the source
@@ -6,22 +6,21 @@
 #include "peer_solvers.h"
 
 #include <boost/graph/adjacency_list.hpp>
-#include <boost/graph/boykov_kolmogorov_max_flow.hpp>
+#include <boost/graph/push_relabel_max_flow.hpp>
+
+#include <vector>
 
 namespace {
 
 using Traits = boost::adjacency_list_traits<boost::vecS, boost::vecS, boost::directedS>;
 using Edge = Traits::edge_descriptor;
 using Graph = boost::adjacency_list<
-    boost::vecS, boost::vecS, boost::directedS,
-    boost::property<boost::vertex_color_t, boost::default_color_type,
-                    boost::property<boost::vertex_distance_t, long,
-                                    boost::property<boost::vertex_predecessor_t, Edge>>>,
+    boost::vecS, boost::vecS, boost::directedS, boost::no_property,
     boost::property<boost::edge_capacity_t, float,
                     boost::property<boost::edge_residual_capacity_t, float,
                                     boost::property<boost::edge_reverse_t, Edge>>>>;
 
-class BoostSolver final : public PeerSolver
+class BoostPushRelabelSolver final : public PeerSolver
 {
 public:
     void build(const Instance &instance) override
@@ -50,19 +49,18 @@ public:
 
     double solve() override
     {
-        const float flow = boost::boykov_kolmogorov_max_flow(*graph, source, sink);
+        const float flow = boost::push_relabel_max_flow(*graph, source, sink);
+        find_sink_side();
         return static_cast<double>(merged_flow + flow);
     }
 
-    // Black is the source tree, white the sink tree; the rest (free vertices) count as source
-    // side, as in our graph.
-    bool source_side(int node) const override
-    {
-        return get(boost::vertex_color, *graph, static_cast<std::size_t>(node))
-            != boost::white_color;
-    }
+    bool source_side(int node) const override { return !sink_side[static_cast<std::size_t>(node)]; }
 
-    void release() override { graph.reset(); }
+    void release() override
+    {
+        graph.reset();
+        sink_side = {};
+    }
 
 private:
     void add_pair(std::size_t from, std::size_t to, float forward, float backward = 0.0f)
@@ -75,17 +73,38 @@ private:
         reverse[b] = a;
     }
 
+    // Push-relabel leaves no trees to read a side from. The sink side is what still reaches the
+    // sink through residual edges, the rest (free vertices included) the source side, as in our
+    // graph: a search backwards from the sink, along edges into each vertex reached.
+    void find_sink_side()
+    {
+        const auto residual = get(boost::edge_residual_capacity, *graph);
+        sink_side.assign(num_vertices(*graph), false);
+        std::vector<std::size_t> queue {sink};
+        sink_side[sink] = true;
+        for (std::size_t next = 0; next < queue.size(); ++next) {
+            for (const Edge e : boost::make_iterator_range(out_edges(queue[next], *graph))) {
+                const std::size_t v = target(e, *graph);
+                if (!sink_side[v] && residual[reverse[e]] > 0.0f) {
+                    sink_side[v] = true;
+                    queue.push_back(v);
+                }
+            }
+        }
+    }
+
     std::unique_ptr<Graph> graph;
     boost::property_map<Graph, boost::edge_capacity_t>::type capacity;
     boost::property_map<Graph, boost::edge_reverse_t>::type reverse;
     std::size_t source = 0;
     std::size_t sink = 0;
     float merged_flow = 0.0f;
+    std::vector<bool> sink_side;
 };
 
 } // namespace
 
-std::unique_ptr<PeerSolver> make_boost_solver()
+std::unique_ptr<PeerSolver> make_boost_push_relabel_solver()
 {
-    return std::make_unique<BoostSolver>();
+    return std::make_unique<BoostPushRelabelSolver>();
 }

@@ -1,5 +1,5 @@
-// A deliberately plain max-flow solver for the tests to compare against: Edmonds-Karp (shortest
-// augmenting paths by breadth-first search) on a dense residual matrix of 64-bit integers, with
+// A deliberately plain max-flow solver for the tests to compare against: shortest augmenting
+// paths, each found by breadth-first search, on a dense residual matrix of 64-bit integers, with
 // an explicit source and sink node. Fine for the few hundred nodes the tests use.
 #pragma once
 
@@ -9,10 +9,10 @@
 #include <queue>
 #include <vector>
 
-class EdmondsKarp
+class AugmentingPathOracle
 {
 public:
-    explicit EdmondsKarp(int node_count)
+    explicit AugmentingPathOracle(int node_count)
         : n(static_cast<std::size_t>(node_count))
         , residual(n * n, 0)
     {

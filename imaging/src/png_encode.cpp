@@ -1,0 +1,268 @@
+// The PNG encoder behind every result file. Writing the chunks here around a whole-buffer
+// deflate is several times faster than Qt's writer at its default level: every row gets the
+// Paeth filter (worked out 8 bytes at a time; on photos, masks and cut-outs it compresses about
+// as well as the writer's per-row choice among all filters) and the deflate runs at its fastest
+// level. Formats whose layout Qt would write in another colour type or depth (one bit, palettes,
+// 16-bit channels) are handed to Qt's writer unchanged.
+#include "imaging/image_io.h"
+
+#include "png_paeth.h"
+
+#include <segmentation/parallel.h>
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Measured on photo results: with the Paeth filter, level 1 keeps the files within about 10 %
+// of Qt's default, in half the instructions of level 2 (the "up" filter at level 1 would grow
+// them by 40 %).
+constexpr int deflate_level = 1;
+
+constexpr std::uint8_t colour_grey = 0;
+constexpr std::uint8_t colour_rgb = 2;
+constexpr std::uint8_t colour_rgba = 6;
+
+constexpr std::uint8_t filter_paeth = 4;
+
+// How the rows of one image go into the file: PNG colour type and bytes per pixel.
+struct Layout
+{
+    std::uint8_t colour = 0;
+    int channels = 0;
+};
+
+// The layout Qt's writer would choose, for the 8-bit layouts done here; channels 0 for the rest
+// (one bit, palettes, 16-bit channels), which Qt's writer keeps.
+Layout layout_of(const QImage &image)
+{
+    switch (image.format()) {
+    case QImage::Format_Invalid:
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::NImageFormats:
+        return {};
+    case QImage::Format_Grayscale8:
+        return {colour_grey, 1};
+    default:
+        return image.hasAlphaChannel() ? Layout {colour_rgba, 4} : Layout {colour_rgb, 3};
+    }
+}
+
+// The image in a format whose rows are the PNG pixel bytes themselves, or that convert_row below
+// turns into them.
+QImage as_row_format(const QImage &image, Layout layout)
+{
+    switch (image.format()) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_RGB888:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGBA8888:
+        return image;
+    default:
+        return image.convertToFormat(layout.colour == colour_rgba ? QImage::Format_RGBA8888
+                                                                  : QImage::Format_RGB888);
+    }
+}
+
+// Writes the PNG bytes of row `y` of `image` (a format as_row_format returns) to `out`.
+void convert_row(const QImage &image, int y, std::uint8_t *out)
+{
+    const uchar *row = image.constScanLine(y);
+    const int width = image.width();
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32: {
+        const auto *pixels = reinterpret_cast<const QRgb *>(row);
+        const bool alpha = image.format() == QImage::Format_ARGB32;
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = pixels[x];
+            *out++ = static_cast<std::uint8_t>(qRed(p));
+            *out++ = static_cast<std::uint8_t>(qGreen(p));
+            *out++ = static_cast<std::uint8_t>(qBlue(p));
+            if (alpha)
+                *out++ = static_cast<std::uint8_t>(qAlpha(p));
+        }
+        return;
+    }
+    default: {
+        const auto bytes =
+            static_cast<std::size_t>(image.format() == QImage::Format_Grayscale8   ? width
+                                         : image.format() == QImage::Format_RGB888 ? 3 * width
+                                                                                   : 4 * width);
+        std::memcpy(out, row, bytes);
+        return;
+    }
+    }
+}
+
+// out[n] = row[n] - the Paeth predictor of byte n, for one row of `length` bytes with `bpp`
+// bytes per pixel below the row `up` (zeros above the first row). Every input is a byte of the
+// picture itself, so unlike the reader's inverse the bytes can be worked out side by side.
+void paeth_filter(const std::uint8_t *row, const std::uint8_t *up, std::size_t length,
+                  std::size_t bpp, std::uint8_t *out)
+{
+    std::size_t n = 0;
+    for (; n < bpp && n < length; ++n)
+        out[n] = static_cast<std::uint8_t>(row[n] - paeth_predictor(0, up[n], 0));
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const auto load = [zero](const std::uint8_t *p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), zero);
+    };
+    for (; n + 8 <= length; n += 8) {
+        const __m128i predictor =
+            paeth_predictor(load(row + n - bpp), load(up + n), load(up + n - bpp));
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + n));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n),
+                         _mm_sub_epi8(bytes, _mm_packus_epi16(predictor, zero)));
+    }
+#endif
+    for (; n < length; ++n)
+        out[n] =
+            static_cast<std::uint8_t>(row[n] - paeth_predictor(row[n - bpp], up[n], up[n - bpp]));
+}
+
+// The filtered scan lines that the image data stream holds: per row the filter byte, then the
+// row's bytes less their Paeth predictors.
+QByteArray filtered_rows(const QImage &image, Layout layout)
+{
+    const QImage rows = as_row_format(image, layout);
+    const auto row_bytes =
+        static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(layout.channels);
+    const auto height = static_cast<std::size_t>(rows.height());
+    QByteArray data(static_cast<qsizetype>((row_bytes + 1) * height), Qt::Uninitialized);
+    auto *out = reinterpret_cast<std::uint8_t *>(data.data());
+    // Zeros stand above the first row.
+    std::unique_ptr<std::uint8_t[]> previous(new std::uint8_t[row_bytes]());
+    std::unique_ptr<std::uint8_t[]> current(new std::uint8_t[row_bytes]);
+    for (std::size_t y = 0; y < height; ++y) {
+        convert_row(rows, static_cast<int>(y), current.get());
+        std::uint8_t *line = out + y * (row_bytes + 1);
+        line[0] = filter_paeth;
+        paeth_filter(current.get(), previous.get(), row_bytes,
+                     static_cast<std::size_t>(layout.channels), line + 1);
+        current.swap(previous);
+    }
+    return data;
+}
+
+void put_be32(QByteArray &bytes, std::uint32_t value)
+{
+    const char b[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                       static_cast<char>(value >> 8), static_cast<char>(value)};
+    bytes.append(b, 4);
+}
+
+// Appends the chunk `type` with `payload`, its length and its checksum.
+void put_chunk(QByteArray &file, const char (&type)[5], const QByteArray &payload)
+{
+    put_be32(file, static_cast<std::uint32_t>(payload.size()));
+    const qsizetype start = file.size();
+    file.append(type, 4);
+    file.append(payload);
+    put_be32(file,
+             libdeflate_crc32(0, file.constData() + start,
+                              static_cast<std::size_t>(4 + payload.size())));
+}
+
+// Appends an image data chunk holding the zlib stream of `data`, deflated straight into the
+// file's buffer. False when no compressor can be had or the stream does not fit one chunk.
+bool put_data_chunk(QByteArray &file, const QByteArray &data)
+{
+    const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+        libdeflate_alloc_compressor(deflate_level), &libdeflate_free_compressor);
+    if (!compressor)
+        return false;
+    const auto size = static_cast<std::size_t>(data.size());
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), size);
+    const qsizetype length_at = file.size();
+    file.resize(length_at + 8 + static_cast<qsizetype>(bound));
+    std::memcpy(file.data() + length_at + 4, "IDAT", 4);
+    const std::size_t used = libdeflate_zlib_compress(compressor.get(), data.constData(), size,
+                                                      file.data() + length_at + 8, bound);
+    // A chunk holds at most 2^31 - 1 bytes; pictures within the size bound on opened ones stay
+    // far below that.
+    if (used == 0 || used > 0x7fffffffu)
+        return false;
+    file.truncate(length_at + 8 + static_cast<qsizetype>(used));
+    const auto type_and_data =
+        reinterpret_cast<const std::uint8_t *>(file.constData() + length_at + 4);
+    const std::uint32_t crc = libdeflate_crc32(0, type_and_data, 4 + used);
+    for (int n = 0; n < 4; ++n)
+        file[length_at + n] = static_cast<char>(static_cast<std::uint32_t>(used) >> (24 - 8 * n));
+    put_be32(file, crc);
+    return true;
+}
+
+QByteArray encode_with_qt(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        bytes.clear();
+    return bytes;
+}
+
+} // namespace
+
+QByteArray encode_png(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    const Layout layout = layout_of(image);
+    if (layout.channels == 0)
+        return encode_with_qt(image);
+
+    QByteArray file("\x89PNG\r\n\x1a\n", 8);
+    QByteArray header;
+    put_be32(header, static_cast<std::uint32_t>(image.width()));
+    put_be32(header, static_cast<std::uint32_t>(image.height()));
+    // 8 bits per channel, the colour type, deflate, adaptive filtering, no interlace.
+    header.append(char(8)).append(static_cast<char>(layout.colour));
+    header.append(char(0)).append(char(0)).append(char(0));
+    put_chunk(file, "IHDR", header);
+    // The resolution, as Qt's writer records it: pixels per metre.
+    if (image.dotsPerMeterX() > 0 || image.dotsPerMeterY() > 0) {
+        QByteArray resolution;
+        put_be32(resolution, static_cast<std::uint32_t>(std::max(0, image.dotsPerMeterX())));
+        put_be32(resolution, static_cast<std::uint32_t>(std::max(0, image.dotsPerMeterY())));
+        resolution.append(char(1));
+        put_chunk(file, "pHYs", resolution);
+    }
+    if (!put_data_chunk(file, filtered_rows(image, layout)))
+        return {};
+    put_chunk(file, "IEND", QByteArray());
+    return file;
+}
+
+std::vector<QByteArray> encode_pngs(std::span<const QImage *const> images)
+{
+    std::vector<QByteArray> files(images.size());
+    // Each worker takes the next picture still to do, so that a quick one (a mask) does not
+    // leave a core idle while another worker has two large ones queued.
+    std::atomic<std::size_t> next {0};
+    parallel_for(static_cast<std::ptrdiff_t>(images.size()), 1,
+                 [&](int, std::ptrdiff_t, std::ptrdiff_t) {
+                     for (std::size_t n = next++; n < images.size(); n = next++)
+                         files[n] = encode_png(*images[n]);
+                 });
+    return files;
+}
