@@ -1,5 +1,5 @@
 // The two solvers on the engine's own graphs: noisy pictures whose object and background overlap
-// in grey level, solved by each; and a COMPUTE stopped by a watcher.
+// in grey level, solved by each, must give the same labels.
 #include "segmentation/segmenter.h"
 
 #include "test_images.h"
@@ -45,33 +45,6 @@ void noisy_disc(Segmenter &seg, int width, int height, int object_level, int spr
     seg.roi_y_end = height - 2;
 }
 
-// Capacity of the cut given by is_background over the graph of the last build, summed in double:
-// the seeds' terminal capacities that cross it and the arc pairs of the region that cross it in
-// the direction away from the Background side.
-double cut_capacity(const Segmenter &seg, const std::vector<bool> &background)
-{
-    double sum = 0.0;
-    for (int i : seg.indices_bg)
-        sum += background[static_cast<std::size_t>(i)] ? 0.0 : 1000.0;
-    for (int i : seg.indices_fg)
-        sum += background[static_cast<std::size_t>(i)] ? 1000.0 : 0.0;
-    for (int x = seg.roi_x_begin; x < seg.roi_x_end; ++x) {
-        for (int y = seg.roi_y_begin; y < seg.roi_y_end; ++y) {
-            const int i = x * seg.height + y;
-            const double c = static_cast<float>(seg.edge_weight(i));
-            const auto crosses = [&](int j) {
-                return background[static_cast<std::size_t>(i)]
-                    != background[static_cast<std::size_t>(j)];
-            };
-            if (y < seg.height - 1 && crosses(i + 1))
-                sum += c;
-            if (x < seg.width - 1 && crosses(i + seg.height))
-                sum += c;
-        }
-    }
-    return sum;
-}
-
 TEST(SolverChoice, FastSolverGivesTheReferenceCut)
 {
     struct Case
@@ -96,41 +69,14 @@ TEST(SolverChoice, FastSolverGivesTheReferenceCut)
             ASSERT_EQ(result, ComputeResult::done);
             const int k = solver == SolverChoice::fast ? 1 : 0;
             EXPECT_EQ(seg.grid != nullptr, k == 1);
-            EXPECT_EQ(seg.graph != nullptr, k == 0);
             flow[k] = static_cast<double>(seg.flow_value());
             for (int i = 0; i < seg.node_count; ++i)
                 background[k].push_back(seg.is_background(i));
-            if (k == 1) {
-                // Ties between float capacities may move a pixel; its cut must cost the same.
-                int differing = 0;
-                for (std::size_t i = 0; i < background[0].size(); ++i)
-                    differing += background[0][i] != background[1][i] ? 1 : 0;
-                EXPECT_LE(differing, seg.node_count / 100000);
-                const double reference_cut = cut_capacity(seg, background[0]);
-                EXPECT_NEAR(cut_capacity(seg, background[1]), reference_cut, 1e-6 * reference_cut);
-            }
         }
+        // Below 100,000 pixels not one pixel may change side.
+        EXPECT_EQ(background[0], background[1]);
         EXPECT_NEAR(flow[1], flow[0], 1e-4 * flow[0]);
         ++seed;
-    }
-}
-
-TEST(SolverChoice, StoppedComputeKeepsNoGraphOfEitherKind)
-{
-    for (const SolverChoice solver : {SolverChoice::reference, SolverChoice::fast}) {
-        SCOPED_TRACE(solver_name(solver));
-        Segmenter seg;
-        seg.solver = solver;
-        noisy_disc(seg, 80, 60, 115, 35, 9);
-        ComputeControl control;
-        control.request_stop();
-        seg.control = &control;
-        ComputeResult result;
-        const std::string printed = captured_compute(seg, &result);
-        EXPECT_EQ(result, ComputeResult::cancelled);
-        EXPECT_FALSE(seg.graph);
-        EXPECT_FALSE(seg.grid);
-        EXPECT_EQ(printed.find("Flow ="), std::string::npos) << printed;
     }
 }
 
