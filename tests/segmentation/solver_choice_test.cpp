@@ -49,9 +49,8 @@ TEST(SolverChoice, FastSolverGivesTheReferenceCut)
 {
     struct Case
     {
-        int width, height, object_level, spread;
+        int width, height, object_level, spread; // from well apart to overlapping levels
     };
-    // From well apart to strongly overlapping grey levels.
     const Case cases[] = {
         {60, 50, 190, 15}, {90, 70, 130, 25}, {120, 90, 115, 35}, {140, 100, 108, 40}};
     std::uint64_t seed = 1;
