@@ -13,13 +13,15 @@
 #include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
+#include "flowgraph/solver_choice.h"
 
 namespace {
 
 constexpr const char *PROGRAM = "vellacut-maxflow";
 
 const char *const USAGE =
-    "usage: vellacut-maxflow [--cut OUT] [--time] FILE\n"
+    "usage: vellacut-maxflow [--cut OUT] [--time] [--solver S] FILE\n"
     "\n"
     "Reads a max-flow problem in DIMACS form ('p max N M', 'n ID s', 'n ID t',\n"
     "'a U V CAP', comments 'c') and prints the value of a maximum flow.\n"
@@ -27,6 +29,8 @@ const char *const USAGE =
     "  --cut OUT   write the ids of the nodes on the sink side of the minimum\n"
     "              cut to OUT, one per line, ascending (the sink included)\n"
     "  --time      print build and solve times on standard error\n"
+    "  --solver S  fast or reference (default %s); fast solves four-connected\n"
+    "              grids and leaves every other graph to the reference solver\n"
     "  --help      print this help\n"
     "\n"
     "Exit status: 0 solved, 1 out of memory, 2 wrong usage or an unreadable or\n"
@@ -39,6 +43,7 @@ struct Options
     bool cut = false;
     bool time = false;
     bool help = false;
+    SolverChoice solver = default_solver;
 };
 
 // Fills options from the arguments; on a usage error returns false with a reason.
@@ -54,6 +59,12 @@ struct Options
             options.help = true;
         } else if (!only_files && argument == "--time") {
             options.time = true;
+        } else if (!only_files && argument == "--solver") {
+            if (k + 1 == argc || !parse_solver_name(argv[k + 1], options.solver)) {
+                reason = "--solver needs fast or reference";
+                return false;
+            }
+            ++k;
         } else if (!only_files && argument == "--cut") {
             if (k + 1 == argc) {
                 reason = "--cut needs a file name";
@@ -127,7 +138,9 @@ int main(int argc, char **argv)
         return exit_code::bad_input;
     }
     if (options.help) {
-        console_write(USAGE);
+        std::string usage = USAGE;
+        usage.replace(usage.find("%s"), 2, solver_name(default_solver));
+        console_write(usage);
         return exit_code::done;
     }
 
@@ -145,11 +158,16 @@ int main(int argc, char **argv)
     const double read_seconds = seconds_since(read_start);
 
     const auto build_start = std::chrono::steady_clock::now();
-    const DimacsGraph built = build_flow_graph(parsed.problem, report_graph_error);
+    DimacsGraph built;
+    DimacsGrid grid;
+    if (options.solver == SolverChoice::fast)
+        grid = build_grid_flow(parsed.problem, report_graph_error);
+    if (!grid.grid)
+        built = build_flow_graph(parsed.problem, report_graph_error);
     const double graph_seconds = seconds_since(build_start);
 
     const auto solve_start = std::chrono::steady_clock::now();
-    const float flow = built.graph->maxflow();
+    const float flow = grid.grid ? grid.grid->maxflow() : built.graph->maxflow();
     const double solve_seconds = seconds_since(solve_start);
 
     if (options.time) {
@@ -158,7 +176,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "solve: %.3f s\n", solve_seconds);
     }
 
-    if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
+    if (options.cut
+        && !write_ids(options.cut_output,
+                      grid.grid ? dimacs_sink_side(grid) : dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
         return exit_code::cannot_write;

@@ -73,4 +73,5 @@ void Segmenter::clear_seeds()
 void Segmenter::delete_graph()
 {
     graph.reset();
+    grid.reset();
 }
