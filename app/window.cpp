@@ -12,6 +12,7 @@
 #include <imaging/result_images.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QDir>
@@ -31,6 +32,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -40,6 +42,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -98,6 +101,7 @@ QByteArray local_text(const QString &text)
 
 const QString save_directory_key = QStringLiteral("save_directory");
 const QString live_key = QStringLiteral("live");
+const QString solver_key = QStringLiteral("solver");
 
 } // namespace
 
@@ -219,6 +223,23 @@ Window::Window()
     setup_views();
     compute_job = new ComputeJob(segmenter, this);
     build_compute_menu();
+
+    // The max-flow solver of COMPUTE, remembered between sessions; compute_event reads the
+    // checked action.
+    const QString remembered = settings().value(solver_key).toString();
+    QMenu *solver_menu = menuBar()->addMenu(tr("S&olver"));
+    auto *solver_group = new QActionGroup(this);
+    for (const SolverChoice choice : {SolverChoice::fast, SolverChoice::reference}) {
+        const QString name = QLatin1String(solver_name(choice));
+        QAction *action = solver_menu->addAction(
+            choice == SolverChoice::fast ? tr("&Fast (pixel grid)") : tr("&Reference"));
+        action->setObjectName(QStringLiteral("solver_") + name);
+        action->setCheckable(true);
+        action->setChecked(remembered.isEmpty() ? choice == default_solver : remembered == name);
+        solver_group->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [name] { settings().setValue(solver_key, name); });
+    }
     actions_group.add(new QToolButton(actions_group.box))->setDefaultAction(live_action);
     drop_results();
 
@@ -412,6 +433,9 @@ void Window::compute_event()
     request.v = v_edit->text().toDouble();
     request.w = w_edit->text().toDouble();
     request.use_bbox = use_bbox;
+    request.solver = findChild<QAction *>(QStringLiteral("solver_fast"))->isChecked()
+        ? SolverChoice::fast
+        : SolverChoice::reference;
     compute_job->start(std::move(request));
 }
 

@@ -6,6 +6,7 @@
 // and, when VELLACUT_BENCH_PHOTOS names a directory of photos (scripts/bench-photos.sh), the
 // astronaut photo scaled to 1 and 10 megapixels with the same generic strokes.
 //
+// Each benchmark solves with the reference solver or, with "grid:1", the grid solver.
 // Counters are milliseconds per COMPUTE; "graph_ms_per_mp" is the graph build of a repeat COMPUTE
 // (nodes, seeds, edge pass) per megapixel.
 #include "instance_picture.h"
@@ -84,11 +85,12 @@ const Case *photo_case(int megapixels)
     return cases[slot].image.isNull() ? nullptr : &cases[slot];
 }
 
-void run_compute(benchmark::State &state, const Case &c)
+void run_compute(benchmark::State &state, const Case &c, SolverChoice solver)
 {
     std::FILE *null_stream = std::fopen("/dev/null", "w");
     set_console_output(null_stream);
     Segmenter segmenter;
+    segmenter.solver = solver;
 
     double open_ms = 0, scan_ms = 0, stats_ms = 0, gradient_ms = 0, edges_ms = 0, solve_ms = 0,
            graph_ms = 0, images_ms = 0, total_ms = 0;
@@ -153,9 +155,14 @@ void run_compute(benchmark::State &state, const Case &c)
     state.SetItemsProcessed(state.iterations() * c.image.width() * c.image.height());
 }
 
+SolverChoice solver_of(const benchmark::State &state)
+{
+    return state.range(1) != 0 ? SolverChoice::fast : SolverChoice::reference;
+}
+
 void BM_ComputeSynthetic(benchmark::State &state)
 {
-    run_compute(state, synthetic_case(static_cast<int>(state.range(0))));
+    run_compute(state, synthetic_case(static_cast<int>(state.range(0))), solver_of(state));
 }
 
 void BM_ComputePhoto(benchmark::State &state)
@@ -166,13 +173,13 @@ void BM_ComputePhoto(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    run_compute(state, *c);
+    run_compute(state, *c, solver_of(state));
 }
 
 void arguments(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"megapixels"});
-    b->Arg(1)->Arg(10);
+    b->ArgNames({"megapixels", "grid"});
+    b->Args({1, 0})->Args({10, 0})->Args({1, 1})->Args({10, 1});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 

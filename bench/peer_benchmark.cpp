@@ -145,6 +145,10 @@ Checks run_checks(const PeerLibrary &library, const Prepared &prepared)
     else if (library.reports_minimum_cut && checks.cut_difference > cut_tolerance)
         checks.error = "capacity of the reported cut, " + number(cut) + ", differs from ours, "
             + number(prepared.reference_cut);
+    else if (library.same_labels
+             && static_cast<long>(sides.size()) - same > static_cast<long>(sides.size()) / 100000)
+        checks.error = std::to_string(static_cast<long>(sides.size()) - same)
+            + " pixels on another side than ours";
     return checks;
 }
 

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
 
 namespace {
 
@@ -37,7 +38,37 @@ private:
     std::unique_ptr<FlowGraph> graph;
 };
 
+// Our grid solver. The engine's pairs always join a pixel to the one below or to its right.
+class GridFlowSolver final : public PeerSolver
+{
+public:
+    void build(const Instance &instance) override
+    {
+        graph.reset();
+        graph = std::make_unique<GridFlow>(instance.width, instance.height, nullptr);
+        for (const TerminalCall &call : instance.terminal_calls)
+            graph->add_terminal_weights(call.node, call.source, call.sink);
+        for (const ArcPair &pair : instance.pairs) {
+            if (pair.to == pair.from + 1)
+                graph->add_down(pair.from, pair.capacity, pair.capacity);
+            else
+                graph->add_right(pair.from, pair.capacity, pair.capacity);
+        }
+    }
+    double solve() override { return static_cast<double>(graph->maxflow()); }
+    bool source_side(int node) const override { return graph->segment_of(node) == SOURCE_SIDE; }
+    void release() override { graph.reset(); }
+
+private:
+    std::unique_ptr<GridFlow> graph;
+};
+
 } // namespace
+
+std::unique_ptr<PeerSolver> make_grid_flow_solver()
+{
+    return std::make_unique<GridFlowSolver>();
+}
 
 std::unique_ptr<PeerSolver> make_flowgraph_solver()
 {
@@ -48,6 +79,7 @@ const std::vector<PeerLibrary> &peer_libraries()
 {
     static const std::vector<PeerLibrary> libraries = {
         {"flowgraph", make_flowgraph_solver, true},
+        {"gridflow", make_grid_flow_solver, true, 0, true},
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
         // inSourceSegment() can put nodes that were released from the sink tree on the sink side,
         // which on some small grids gives a cut larger than the flow (the flow itself is right).

@@ -27,13 +27,15 @@ public:
 // A library and how to make a solver for it. reports_minimum_cut is false for a library whose
 // side query is known not to give a minimum cut every time (its flow is still checked).
 // max_nodes bounds the instances a library is run on when it is far too slow on larger ones
-// (0: no bound), so that a benchmark run stays finite.
+// (0: no bound), so that a benchmark run stays finite. same_labels marks our second solver, whose
+// labels must match ours on all but one pixel in 100,000.
 struct PeerLibrary
 {
     const char *name;
     std::unique_ptr<PeerSolver> (*make)();
     bool reports_minimum_cut;
     long long max_nodes = 0;
+    bool same_labels = false;
 
     bool runs_on(long long nodes) const { return max_nodes == 0 || nodes <= max_nodes; }
 };
@@ -46,6 +48,7 @@ std::vector<std::uint8_t> source_sides(const PeerSolver &solver, int node_count)
 
 // Makers, one per library (the peers' only when found).
 std::unique_ptr<PeerSolver> make_flowgraph_solver();
+std::unique_ptr<PeerSolver> make_grid_flow_solver();
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
 std::unique_ptr<PeerSolver> make_opencv_solver();
 #endif

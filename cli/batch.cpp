@@ -197,6 +197,7 @@ private:
                                QStringLiteral("-k"), options.k_text};
         if (!options.use_bbox)
             arguments << QStringLiteral("--no-bbox");
+        arguments << QStringLiteral("--solver") << QString::fromLatin1(solver_name(options.solver));
         if (workers_write_stats())
             arguments << QStringLiteral("--stats-json") << stats_path(n);
         // After "--" a path that starts with a dash is still a path.

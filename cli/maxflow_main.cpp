@@ -17,13 +17,15 @@
 #include "flowgraph/console.h"
 #include "flowgraph/dimacs.h"
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
+#include "flowgraph/solver_choice.h"
 
 namespace {
 
 constexpr const char *PROGRAM = "vellacut-maxflow";
 
 const char *const USAGE =
-    "usage: vellacut-maxflow [--cut OUT] [--time] FILE\n"
+    "usage: vellacut-maxflow [--cut OUT] [--time] [--solver S] FILE\n"
     "\n"
     "Reads a max-flow problem in DIMACS form ('p max N M', 'n ID s', 'n ID t',\n"
     "'a U V CAP', comments 'c') and prints the value of a maximum flow.\n"
@@ -31,6 +33,8 @@ const char *const USAGE =
     "  --cut OUT   write the ids of the nodes on the sink side of the minimum\n"
     "              cut to OUT, one per line, ascending (the sink included)\n"
     "  --time      print build and solve times on standard error\n"
+    "  --solver S  fast or reference (default %s); fast solves four-connected\n"
+    "              grids and leaves every other graph to the reference solver\n"
     "  --help      print this help\n"
     "\n"
     "Capacities and the flow are single-precision floats: beyond 2^24 they may be\n"
@@ -47,6 +51,7 @@ struct Options
     bool cut = false;
     bool time = false;
     bool help = false;
+    SolverChoice solver = default_solver;
 };
 
 // Fills options from the arguments; on a usage error returns false with a reason.
@@ -62,6 +67,12 @@ struct Options
             options.help = true;
         } else if (!only_files && argument == "--time") {
             options.time = true;
+        } else if (!only_files && argument == "--solver") {
+            if (k + 1 == argc || !parse_solver_name(argv[k + 1], options.solver)) {
+                reason = "--solver needs fast or reference";
+                return false;
+            }
+            ++k;
         } else if (!only_files && argument == "--cut") {
             if (k + 1 == argc) {
                 reason = "--cut needs a file name";
@@ -173,7 +184,9 @@ int main(int argc, char **argv)
         return exit_code::bad_input;
     }
     if (options.help) {
-        console_write(USAGE);
+        std::string usage = USAGE;
+        usage.replace(usage.find("%s"), 2, solver_name(default_solver));
+        console_write(usage);
         return exit_code::done;
     }
 
@@ -207,8 +220,12 @@ int main(int argc, char **argv)
 
     const auto build_start = std::chrono::steady_clock::now();
     DimacsGraph built;
+    DimacsGrid grid;
     try {
-        built = build_flow_graph(parsed.problem, report_graph_error);
+        if (options.solver == SolverChoice::fast)
+            grid = build_grid_flow(parsed.problem, report_graph_error);
+        if (!grid.grid)
+            built = build_flow_graph(parsed.problem, report_graph_error);
     } catch (const std::bad_alloc &) {
         std::fprintf(stderr, "%s: out of memory building the graph of %s\n", PROGRAM,
                      options.input.c_str());
@@ -217,7 +234,7 @@ int main(int argc, char **argv)
     const double graph_seconds = seconds_since(build_start);
 
     const auto solve_start = std::chrono::steady_clock::now();
-    const float flow = built.graph->maxflow();
+    const float flow = grid.grid ? grid.grid->maxflow() : built.graph->maxflow();
     const double solve_seconds = seconds_since(solve_start);
 
     if (options.time) {
@@ -233,7 +250,9 @@ int main(int argc, char **argv)
                      PROGRAM, options.input.c_str());
         return exit_code::bad_input;
     }
-    if (options.cut && !write_ids(options.cut_output, dimacs_sink_side(built), reason)) {
+    if (options.cut
+        && !write_ids(options.cut_output,
+                      grid.grid ? dimacs_sink_side(grid) : dimacs_sink_side(built), reason)) {
         std::fprintf(stderr, "%s: %s: cannot write: %s\n", PROGRAM, options.cut_output.c_str(),
                      reason.c_str());
         return exit_code::cannot_write;

@@ -31,13 +31,13 @@ namespace {
     return true;
 }
 
-// The help text; %1 is the largest picture in megapixels. Kept as one raw string so that it
-// reads as it prints.
+// The help text; %1 is the largest picture in megapixels, %2 the default solver. Kept as one raw
+// string so that it reads as it prints.
 constexpr const char help_template[] =
     R"(usage: vellacut-cli IMAGE STROKES [-o DIR] [-w W] [-v V] [-k K] [--no-bbox]
-                    [--stats-json FILE] [--skip-existing] [--manifest FILE]
+                    [--solver S] [--stats-json FILE] [--skip-existing] [--manifest FILE]
        vellacut-cli --batch LIST [-j N] [-o DIR] [-w W] [-v V] [-k K]
-                    [--no-bbox] [--stats-json FILE] [--skip-existing]
+                    [--no-bbox] [--solver S] [--stats-json FILE] [--skip-existing]
                     [--manifest FILE]
        vellacut-cli --help | --version
 
@@ -67,6 +67,9 @@ Options:
                      (default 1000.0)
   --no-bbox          build edges over the whole picture, not only over the
                      bounding box of the strokes
+  --solver S         max-flow solver: fast (made for the pixel grid) or
+                     reference (default %2); the cuts are the same, the
+                     printed flows may differ in the last digits by rounding
   --stats-json FILE  write, per image, the flow, the seed counts, the graph
                      region, the object pixel count and the milliseconds of
                      each stage: load, seeds, graph, statistics, gradient,
@@ -165,6 +168,7 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             QStringLiteral("-k"),           QStringLiteral("-j"),
             QStringLiteral("--jobs"),       QStringLiteral("--batch"),
             QStringLiteral("--stats-json"), QStringLiteral("--manifest"),
+            QStringLiteral("--solver"),
         };
         if (!with_value.contains(name)) {
             result.error = QStringLiteral("unknown option %1").arg(argument);
@@ -217,6 +221,13 @@ ParsedOptions parse_command_line(const QStringList &arguments)
             }
             options.batch_list = value;
             batch_given = true;
+        } else if (name == QLatin1String("--solver")) {
+            if (!parse_solver_name(value.toUtf8().constData(), options.solver)) {
+                result.error =
+                    QStringLiteral("option --solver: \"%1\" is neither fast nor reference")
+                        .arg(value);
+                return result;
+            }
         } else if (name == QLatin1String("--stats-json")) {
             if (value.isEmpty()) {
                 result.error = QStringLiteral("option --stats-json needs a file name");
@@ -264,5 +275,7 @@ ParsedOptions parse_command_line(const QStringList &arguments)
 
 QString help_text()
 {
-    return QString::fromLatin1(help_template).arg(max_image_pixels / 1'000'000);
+    return QString::fromLatin1(help_template)
+        .arg(max_image_pixels / 1'000'000)
+        .arg(QString::fromLatin1(solver_name(default_solver)));
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "flowgraph/solver_choice.h"
+
 // Everything the command line can say. Parameters keep the text they were given as well, so a
 // batch can hand its workers exactly what the user typed.
 struct Options
@@ -24,6 +26,7 @@ struct Options
     QString v_text = QStringLiteral("0.45");
     QString k_text = QStringLiteral("1000.0");
     bool use_bbox = true;
+    SolverChoice solver = default_solver;
     QString stats_json; // empty: no statistics file
     bool skip_existing = false; // leave an image alone when its three results exist
     QString manifest; // empty: no manifest; otherwise one JSON line per image is appended

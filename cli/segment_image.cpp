@@ -169,6 +169,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.k = job.options.k;
     segmenter.v = job.options.v;
     segmenter.w = job.options.w;
+    segmenter.solver = job.options.solver;
     const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
     strokes = QImage();
     const LabelScan scan = scan_seeds(labels, image, segmenter, job.options.use_bbox);
@@ -194,7 +195,7 @@ ImageReport segment_image(const ImageJob &job)
             return bad_input(job.strokes, too_few_seeds("Background (red)", scan.background_seeds));
         return bad_input(job.strokes, too_few_seeds("Object (green)", scan.object_seeds));
     }
-    report.flow = static_cast<double>(segmenter.graph->flow_value());
+    report.flow = static_cast<double>(segmenter.flow_value());
     times.engine = segmenter.last_times;
 
     start = Clock::now();

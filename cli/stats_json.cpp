@@ -47,7 +47,9 @@ QJsonObject stats_entry(const ImageJob &job, const ImageReport &report)
                  QJsonObject {{QStringLiteral("w"), job.options.w},
                               {QStringLiteral("v"), job.options.v},
                               {QStringLiteral("k"), job.options.k},
-                              {QStringLiteral("bbox"), job.options.use_bbox}});
+                              {QStringLiteral("bbox"), job.options.use_bbox},
+                              {QStringLiteral("solver"),
+                               QString::fromLatin1(solver_name(job.options.solver))}});
     entry.insert(QStringLiteral("flow"), report.flow);
     entry.insert(QStringLiteral("seeds"),
                  QJsonObject {{QStringLiteral("background"), report.background_seeds},

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -699,5 +700,87 @@ std::vector<int> dimacs_sink_side(const DimacsGraph &built)
         if (n == built.sink || (n != built.source && built.graph->segment_of(n) == SINK_SIDE))
             ids.push_back(built.ids[i]);
     }
+    return ids;
+}
+
+DimacsGrid build_grid_flow(const DimacsProblem &problem, ErrorFn error_fn)
+{
+    DimacsGrid built;
+    const long nodes = static_cast<long>(problem.node_count) - 2;
+    // A node count far beyond what the arcs touch is left to the graph, which keeps only the
+    // nodes in use.
+    if (nodes <= 0 || static_cast<std::size_t>(nodes) > 2 * problem.arcs.size() + 1024
+        || nodes >= static_cast<long>(FlowGraph::MAX_NODES / 2))
+        return built;
+    const auto grid_node = [&](std::int32_t index) {
+        return index - (problem.source < index ? 1 : 0) - (problem.sink < index ? 1 : 0);
+    };
+    const std::vector<DimacsPair> pairs = pair_dimacs_arcs(problem);
+    long height = 1;
+    for (const DimacsPair &pair : pairs)
+        height = std::max(height,
+                          static_cast<long>(std::abs(grid_node(pair.head) - grid_node(pair.tail))));
+    if (pairs.empty())
+        height = nodes;
+    if (nodes % height != 0)
+        return built;
+    for (const DimacsPair &pair : pairs) {
+        const long a = grid_node(pair.tail);
+        const long b = grid_node(pair.head);
+        const long step = std::abs(b - a);
+        const bool down = step == 1 && height > 1 && std::min(a, b) % height != height - 1;
+        if (!down && step != height)
+            return built;
+    }
+
+    built.grid = std::make_unique<GridFlow>(static_cast<int>(nodes / height),
+                                            static_cast<int>(height), error_fn);
+    GridFlow &grid = *built.grid;
+    for (const DimacsArc &arc : problem.arcs) {
+        const bool from_source = arc.tail == problem.source;
+        const bool to_sink = arc.head == problem.sink;
+        // Flow straight from the source to the sink passes through any node at once.
+        if (from_source && to_sink)
+            grid.add_terminal_weights(0, arc.capacity, arc.capacity);
+        else if (from_source && arc.head != problem.source)
+            grid.add_terminal_weights(grid_node(arc.head), arc.capacity, 0.0f);
+        else if (to_sink && arc.tail != problem.sink)
+            grid.add_terminal_weights(grid_node(arc.tail), 0.0f, arc.capacity);
+    }
+    for (const DimacsPair &pair : pairs) {
+        const int a = grid_node(pair.tail);
+        const int b = grid_node(pair.head);
+        // Added through the upper or left node, in the direction away from it.
+        const int first = std::min(a, b);
+        const float away = a < b ? pair.capacity : pair.reverse_capacity;
+        const float back = a < b ? pair.reverse_capacity : pair.capacity;
+        if (std::abs(b - a) == 1 && height > 1 && first % height != height - 1)
+            grid.add_down(first, away, back);
+        else
+            grid.add_right(first, away, back);
+    }
+    built.ids.reserve(static_cast<std::size_t>(nodes));
+    for (std::int32_t index = 0; index < problem.node_count; ++index) {
+        if (index != problem.source && index != problem.sink)
+            built.ids.push_back(index + 1);
+    }
+    built.sink_id = problem.sink + 1;
+    return built;
+}
+
+std::vector<int> dimacs_sink_side(const DimacsGrid &built)
+{
+    std::vector<int> ids;
+    bool sink_written = false;
+    for (std::size_t i = 0; i < built.ids.size(); ++i) {
+        if (!sink_written && built.sink_id < built.ids[i]) {
+            ids.push_back(built.sink_id);
+            sink_written = true;
+        }
+        if (built.grid->segment_of(static_cast<int>(i)) == SINK_SIDE)
+            ids.push_back(built.ids[i]);
+    }
+    if (!sink_written)
+        ids.push_back(built.sink_id);
     return ids;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 
+#include "capacities.h"
 #include "fatal.h"
 #include "graph_memory.h"
 #include "link_pool.h"
@@ -116,17 +117,7 @@ void FlowGraph::add_terminal_weights(int i, float cap_source, float cap_sink)
             terminal_nodes_complete = false;
         }
     }
-    cap_source = not_nan(cap_source);
-    cap_sink = not_nan(cap_sink);
-    Node &n = nodes[i];
-    const float d = n.terminal_residual;
-    if (d > 0.0f)
-        cap_source += d;
-    else
-        cap_sink -= d;
-    // What can pass from the source through the node to the sink counts as flow at once.
-    flow += cap_source < cap_sink ? cap_source : cap_sink;
-    n.terminal_residual = cap_source - cap_sink;
+    flow += merge_terminal_weights(nodes[i].terminal_residual, cap_source, cap_sink);
 }
 
 void FlowGraph::mark_dirty(int i)

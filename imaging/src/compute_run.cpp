@@ -12,6 +12,7 @@ ComputeOutcome run_compute(const ComputeRequest &request, Segmenter &segmenter)
     segmenter.k = request.k;
     segmenter.v = request.v;
     segmenter.w = request.w;
+    segmenter.solver = request.solver;
     if (stop_requested(control))
         return outcome;
     outcome.scan = scan_seeds(request.labels, request.unpainted, segmenter, request.use_bbox);

@@ -166,16 +166,9 @@ void Segmenter::build_edges()
     assert(roi_x_begin >= roi_x_end || roi_y_begin >= roi_y_end
            || (roi_x_begin >= 0 && roi_x_end <= width && roi_y_begin >= 0 && roi_y_end <= height));
     // Each pair carries the weight of the pixel it starts from, the same in both directions.
-    const int last_row = height - 1;
-    const int last_column = width - 1;
     for (int x = roi_x_begin; x < roi_x_end && !stop_asked(); ++x) {
         int i = x * height + roi_y_begin;
-        for (int y = roi_y_begin; y < roi_y_end; ++y, ++i) {
-            const float c = edge_capacity(weights[static_cast<std::size_t>(i)]);
-            if (y < last_row)
-                graph->add_edge(i, i + 1, c, c);
-            if (x < last_column)
-                graph->add_edge(i, i + height, c, c);
-        }
+        for (int y = roi_y_begin; y < roi_y_end; ++y, ++i)
+            add_pixel_edges(i, x, y, edge_capacity(weights[static_cast<std::size_t>(i)]));
     }
 }

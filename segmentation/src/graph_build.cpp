@@ -53,7 +53,10 @@ ComputeResult Segmenter::compute()
     create_graph();
     if (stop_asked())
         return cancel_build();
-    graph->set_control(control != nullptr ? &control->solve : nullptr);
+    if (grid)
+        grid->set_control(control != nullptr ? &control->solve : nullptr);
+    else
+        graph->set_control(control != nullptr ? &control->solve : nullptr);
     set_seed_capacities();
     const auto t1 = clock::now();
     compute_statistics();
@@ -72,9 +75,9 @@ ComputeResult Segmenter::compute()
     if (stop_asked())
         return cancel_build();
     enter_stage(ComputeStage::solve);
-    const float flow = graph->maxflow(false, nullptr);
+    const float flow = grid ? grid->maxflow() : graph->maxflow(false, nullptr);
     const auto t5 = clock::now();
-    if (graph->interrupted() || stop_asked())
+    if ((grid ? grid->interrupted() : graph->interrupted()) || stop_asked())
         return cancel_build();
     segmentation_console::flow(flow);
     last_times = {ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t3, t4), ms(t4, t5)};
@@ -83,7 +86,7 @@ ComputeResult Segmenter::compute()
 
 ComputeResult Segmenter::cancel_build()
 {
-    graph.reset();
+    delete_graph();
     // Weights of a pass that stopped half-way describe no build.
     weights.clear();
     return ComputeResult::cancelled;
@@ -92,8 +95,7 @@ ComputeResult Segmenter::cancel_build()
 void Segmenter::warm_up()
 {
     // A graph left from before would have to coexist with the warm one.
-    if (graph)
-        graph.reset();
+    delete_graph();
     const std::size_t pixels = static_cast<std::size_t>(node_count);
     gradient.assign(pixels, 0.0);
     if (stop_asked())
@@ -113,7 +115,11 @@ void Segmenter::warm_up()
 void Segmenter::create_graph()
 {
     // Release the old graph before the new one is allocated, so two never coexist.
-    graph.reset();
+    delete_graph();
+    if (solver == SolverChoice::fast) {
+        grid = std::make_unique<GridFlow>(width, height, report_error);
+        return;
+    }
     graph = std::make_unique<FlowGraph>(node_count, arc_pair_hint(node_count), report_error);
     // In slices, so that a stop is seen while the node array is first written (its pages may
     // have to be faulted in); a stopped graph holds fewer nodes and is only fit to be dropped.
@@ -124,14 +130,17 @@ void Segmenter::create_graph()
 
 void Segmenter::set_seed_capacities()
 {
-    for (int i : indices_bg) {
+    const auto tie = [this](int i, float source, float sink) {
         assert(i >= 0 && i < node_count);
-        graph->add_terminal_weights(i, seed_capacity, 0.0f);
-    }
-    for (int i : indices_fg) {
-        assert(i >= 0 && i < node_count);
-        graph->add_terminal_weights(i, 0.0f, seed_capacity);
-    }
+        if (grid)
+            grid->add_terminal_weights(i, source, sink);
+        else
+            graph->add_terminal_weights(i, source, sink);
+    };
+    for (int i : indices_bg)
+        tie(i, seed_capacity, 0.0f);
+    for (int i : indices_fg)
+        tie(i, 0.0f, seed_capacity);
 }
 
 void Segmenter::build_graph()

@@ -73,6 +73,7 @@ void Segmenter::clear_seeds()
 void Segmenter::delete_graph()
 {
     graph.reset();
+    grid.reset();
 }
 
 const char *parameter_problem(double w, double v, double k)

@@ -116,7 +116,7 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
 {
     TestWindow window;
     const QList<QAction *> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
     EXPECT_EQ(menus[1]->text(), QStringLiteral("&Edit"));
     const QList<QAction *> entries = menus[0]->menu()->actions();
@@ -147,6 +147,14 @@ TEST(WindowStartUp, FileMenuActionsWithShortcutsTipsAndIcons)
     EXPECT_FALSE(window.open_action->icon().isNull());
     EXPECT_FALSE(window.save_action->icon().isNull());
     EXPECT_FALSE(window.open_action->icon().pixmap(32, 32).isNull());
+}
+
+TEST(WindowStartUp, SolverMenuRemembersTheChoiceForTheNextWindow)
+{
+    for (const char *name : {"solver_fast", "solver_reference"}) {
+        TestWindow().findChild<QAction *>(QLatin1String(name))->trigger();
+        EXPECT_TRUE(TestWindow().findChild<QAction *>(QLatin1String(name))->isChecked()) << name;
+    }
 }
 
 TEST(WindowControls, DrawModeStateTable)

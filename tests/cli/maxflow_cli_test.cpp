@@ -121,6 +121,12 @@ TEST_F(MaxflowCli, PrintsTheFlowAndWritesTheSinkSide)
     EXPECT_EQ(n.status, 0) << n.err;
     EXPECT_EQ(n.out, "2\n");
     EXPECT_EQ(file_text(dir / "cut2.txt"), "2\n3\n4\n");
+
+    // The same answer from the grid solver: nodes 2 and 3 side by side form a grid.
+    const ProgramRun fast = run(
+        {"--solver", "fast", "--cut", (dir / "cut3.txt").string(), input("narrow.max", narrow)});
+    EXPECT_EQ(fast.out, "2\n");
+    EXPECT_EQ(file_text(dir / "cut3.txt"), "2\n3\n4\n");
 }
 
 TEST_F(MaxflowCli, HugeDeclaredNodeCountCostsOnlyTheNodesInUse)
@@ -151,7 +157,7 @@ TEST_F(MaxflowCli, HelpAndUsageErrors)
 
     const std::string file = input("small.max", SMALL);
     const std::vector<std::vector<std::string>> wrong = {
-        {}, {"--bogus", file}, {file, "--cut"}, {file, file}};
+        {}, {"--bogus", file}, {file, "--cut"}, {file, file}, {file, "--solver", "quick"}};
     for (const auto &arguments : wrong) {
         const ProgramRun r = run(arguments);
         EXPECT_EQ(r.status, 2) << "arguments: " << arguments.size();

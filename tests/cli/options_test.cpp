@@ -29,6 +29,7 @@ TEST(Options, DefaultsAreTheWindows)
     EXPECT_EQ(o.v, 0.45);
     EXPECT_EQ(o.k, 1000.0);
     EXPECT_TRUE(o.use_bbox);
+    EXPECT_EQ(o.solver, default_solver);
     EXPECT_TRUE(o.stats_json.isEmpty());
     EXPECT_FALSE(o.skip_existing);
     EXPECT_TRUE(o.manifest.isEmpty());
@@ -41,12 +42,14 @@ TEST(Options, EveryOptionReachesItsField)
     // "-v=1" is not a long option: only "--name=value" splits at the equals sign.
     EXPECT_FALSE(parsed.error.isEmpty());
 
-    const ParsedOptions ok =
-        parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox", "--output=out",
-               "--stats-json", "s.json", "b.png", "--skip-existing", "--manifest=m.jsonl"});
+    const ParsedOptions ok = parse({"-w", "2.5", "-v", "-0.25", "a.png", "-k", "1e3", "--no-bbox",
+                                    "--output=out", "--stats-json", "s.json", "b.png",
+                                    "--skip-existing", "--manifest=m.jsonl", "--solver", "fast"});
     ASSERT_TRUE(ok.error.isEmpty()) << ok.error.toStdString();
     EXPECT_TRUE(ok.options.skip_existing);
     EXPECT_EQ(ok.options.manifest, "m.jsonl");
+    EXPECT_EQ(ok.options.solver, SolverChoice::fast);
+    EXPECT_EQ(parse({"a", "b", "--solver=reference"}).options.solver, SolverChoice::reference);
     EXPECT_EQ(ok.options.w, 2.5);
     EXPECT_EQ(ok.options.v, -0.25); // a value may start with a dash
     EXPECT_EQ(ok.options.k, 1000.0);
@@ -101,6 +104,7 @@ TEST(Options, MistakesAreRefusedWithTheirReason)
         {{"a.png", "b.png", "-w", " 1"}, "\" 1\" is not a number"},
         {{"a.png", "b.png", "-k"}, "option -k needs a value"},
         {{"a.png", "b.png", "--colour"}, "unknown option --colour"},
+        {{"a.png", "b.png", "--solver", "quick"}, "\"quick\" is neither fast nor reference"},
         {{"a.png"}, "expected IMAGE and STROKES"},
         {{"a.png", "b.png", "c.png"}, "unexpected \"c.png\""},
         {{"a.png", "b.png", "-j", "2"}, "-j applies only with --batch"},

@@ -11,6 +11,7 @@
 
 #include "flowgraph/error.h"
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
 
 // One arc line `a U V CAP`, with the ids turned into node indices (id - 1).
 struct DimacsArc
@@ -111,3 +112,21 @@ DimacsGraph build_flow_graph(const DimacsProblem &problem, ErrorFn error_fn);
 // graph: the sink itself and every node the solver left on SINK_SIDE. These are exactly the
 // nodes that can still send flow to the sink.
 std::vector<int> dimacs_sink_side(const DimacsGraph &built);
+
+// A problem built as a GridFlow: grid node i is the i-th node of the problem that is neither
+// terminal, in id order.
+struct DimacsGrid
+{
+    std::unique_ptr<GridFlow> grid; // null when the problem is not a grid
+    std::vector<std::int32_t> ids; // ids[i]: the id of grid node i; ascending
+    std::int32_t sink_id = 0;
+};
+
+// Builds the problem as a GridFlow when its nodes other than the terminals, in id order, form a
+// four-connected grid in column-major order: there is a column height H such that every arc
+// joins nodes i and i + 1 within one column of H nodes, or nodes i and i + H. Terminal arcs become
+// terminal weights as in build_flow_graph; parallel arcs add up. Any other problem gives a null
+// grid, for build_flow_graph to handle.
+DimacsGrid build_grid_flow(const DimacsProblem &problem, ErrorFn error_fn);
+// The sink side of a solved grid, as dimacs_sink_side gives it for a graph.
+std::vector<int> dimacs_sink_side(const DimacsGrid &built);

@@ -20,6 +20,7 @@ struct ComputeRequest
     double v = 0.45;
     double w = 1.0;
     bool use_bbox = true;
+    SolverChoice solver = default_solver;
 };
 
 // What one COMPUTE gave. The pictures are filled only when result is done.

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
+#include "flowgraph/solver_choice.h"
 #include "segmentation/compute_control.h"
 
 // Wall-clock milliseconds of the stages of the last compute().
@@ -98,7 +100,11 @@ public:
     std::vector<double> histogram_fg;
     std::vector<int> indices_fg;
     int node_count = 0; // width * height
+    // The graph of the last compute(): graph with the reference solver, grid with the fast one;
+    // the other stays null.
     std::unique_ptr<FlowGraph> graph;
+    std::unique_ptr<GridFlow> grid;
+    SolverChoice solver = default_solver;
 
     StageTimes last_times;
     // Lets another thread follow compute() stage by stage and stop it (null: nobody watches).
@@ -172,7 +178,12 @@ public:
     void build_edges();
     // True when pixel index ended on the source (Background) side, free nodes included. Valid
     // between compute() and delete_graph().
-    bool is_background(int index) const { return graph->segment_of(index) == SOURCE_SIDE; }
+    bool is_background(int index) const
+    {
+        return (grid ? grid->segment_of(index) : graph->segment_of(index)) == SOURCE_SIDE;
+    }
+    // The flow of the last compute(), with either solver. Valid until delete_graph().
+    float flow_value() const { return grid ? grid->flow_value() : graph->flow_value(); }
     // gradient entry index divided by gradient_max, or 0 when gradient_max is exactly 0 (a flat
     // interior), so that every weight stays finite.
     double gradient_ratio(int index) const
@@ -183,7 +194,7 @@ public:
     static double ratio_to(double g, double maximum) { return maximum == 0.0 ? 0.0 : g / maximum; }
     // Start of the three running maxima of a build: below any gradient, likelihood or weight.
     static constexpr double maximum_start = -999999999.0;
-    // Releases the graph, if any.
+    // Releases the graph (either kind), if any.
     void delete_graph();
 
     // Values kept by the last build, for every pixel: kept_likelihood(i) equals likelihood(i) and
@@ -222,6 +233,22 @@ private:
     static float edge_capacity(double weight)
     {
         return weight > 0.0 ? static_cast<float>(weight) : 0.0f;
+    }
+    // Adds the arc pairs of region pixel i (at row y, column x) with capacity c to whichever
+    // graph there is: to the pixel below and to the one on the right, where they exist.
+    void add_pixel_edges(int i, int x, int y, float c)
+    {
+        if (grid) {
+            if (y < height - 1)
+                grid->add_down(i, c, c);
+            if (x < width - 1)
+                grid->add_right(i, c, c);
+            return;
+        }
+        if (y < height - 1)
+            graph->add_edge(i, i + 1, c, c);
+        if (x < width - 1)
+            graph->add_edge(i, i + height, c, c);
     }
 };
 

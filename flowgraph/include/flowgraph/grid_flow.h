@@ -1,0 +1,148 @@
+// A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
+// out for the grid (neighbours by index arithmetic, residuals per direction, 32 bytes a node).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "flowgraph/error.h"
+#include "flowgraph/flow_graph.h"
+#include "flowgraph/solve_control.h"
+
+// GridFlow holds a width x height grid whose node i is pixel (x, y) with i = x * height + y, the
+// engine's column-major order. Arcs join only vertical and horizontal neighbours; each pair is
+// added through the node above or to the left of it. Every node may have capacity from the source
+// and to the sink.
+//
+// Contract: maxflow() returns the maximum flow (single precision, so it may differ from another
+// solver's by rounding) and leaves every node on the sink side exactly when it can still reach
+// the sink in the residual graph; all other nodes, free ones included, are on the source side.
+// That is the answer FlowGraph gives, so on capacities without float ties both name the same
+// cut. Build first, solve once; the graph is then only read.
+//
+// Fatal conditions (exhausted memory, a grid too large, misuse) call the error function and end
+// the process with exit status 1. Neither copyable nor movable, like FlowGraph.
+class GridFlow
+{
+public:
+    // A grid of width * height nodes without capacities. error_fn may be null.
+    GridFlow(int width, int height, ErrorFn error_fn);
+    ~GridFlow();
+    GridFlow(const GridFlow &) = delete;
+    GridFlow &operator=(const GridFlow &) = delete;
+    GridFlow(GridFlow &&) = delete;
+    GridFlow &operator=(GridFlow &&) = delete;
+
+    // Capacity from the source to i and from i to the sink, accumulated over calls and merged
+    // exactly as FlowGraph::add_terminal_weights merges them (what passes straight through the
+    // node counts as flow at once). A NaN capacity counts as 0.
+    void add_terminal_weights(int i, float cap_source, float cap_sink);
+    // Adds the pair i -> i + 1 (cap) and i + 1 -> i (rev_cap): node i and the one below it. Node i
+    // must not lie in the last row. Repeated calls add up. A NaN capacity counts as 0.
+    void add_down(int i, float cap, float rev_cap);
+    // Adds the pair i -> i + height (cap) and back (rev_cap): node i and the one to its right.
+    // Node i must not lie in the last column.
+    void add_right(int i, float cap, float rev_cap);
+
+    // Solves once and returns the total flow, including what the terminal weights counted at
+    // once. A second call is misuse.
+    float maxflow();
+
+    // Lets another thread follow and stop the solve (null: nobody watches). A stopped solve
+    // returns early with interrupted() true and no valid cut.
+    void set_control(SolveControl *solve_control) { control = solve_control; }
+    bool interrupted() const { return stopped; }
+
+    // Side of node i after maxflow(); see the contract above.
+    TerminalSide segment_of(int i) const { return at(i).tree == SINK ? SINK_SIDE : SOURCE_SIDE; }
+
+    float flow_value() const { return flow; }
+    int grid_width() const { return width; }
+    int grid_height() const { return height; }
+    int node_count() const { return width * height; }
+    // Residual of the arc from i towards its neighbour in direction d (UP, DOWN, LEFT, RIGHT).
+    float residual(int i, int d) const { return at(i).residual[d]; }
+
+    // Directions of a node's neighbours; the opposite of d is d ^ 1.
+    static constexpr int UP = 0;
+    static constexpr int DOWN = 1;
+    static constexpr int LEFT = 2;
+    static constexpr int RIGHT = 3;
+
+    // Checks, after maxflow(), that tree links are consistent, no residual arc leaves the source
+    // tree or enters the sink tree, and no active node or orphan is left. False at the first
+    // breach.
+    bool check_solved() const;
+
+private:
+    // One node: 32 bytes, two to a cache line.
+    struct Cell
+    {
+        float residual[4]; // towards UP, DOWN, LEFT, RIGHT
+        float terminal; // > 0 from the source, < 0 (its magnitude) to the sink
+        std::int32_t depth; // arcs to the own terminal, exact when stamp is the clock
+        std::int32_t stamp; // solver clock at which depth was last known exact
+        std::uint8_t tree; // FREE, SOURCE or SINK
+        std::uint8_t parent; // direction of the parent, PARENT_TERMINAL or PARENT_NONE
+        std::uint8_t queued; // waits in an active list
+        std::uint8_t unused;
+    };
+    static_assert(sizeof(Cell) == 32, "cells stay at 32 bytes");
+
+    static constexpr std::uint8_t FREE = 0;
+    static constexpr std::uint8_t SOURCE = 1;
+    static constexpr std::uint8_t SINK = 2;
+    static constexpr std::uint8_t PARENT_TERMINAL = 4;
+    // In a tree: an orphan, waiting for a new parent.
+    static constexpr std::uint8_t PARENT_NONE = 5;
+
+    // The record of node i (the public numbering).
+    const Cell &at(int i) const { return cells[first + static_cast<std::uint32_t>(i)]; }
+    std::uint32_t neighbour(std::uint32_t i, int d) const
+    {
+        return i + static_cast<std::uint32_t>(offsets[d]);
+    }
+
+    [[noreturn]] void fatal(const char *message) const;
+    void init_trees();
+    void activate(std::uint32_t v);
+    std::uint32_t pop_active();
+    template<bool Sink>
+    int grow(std::uint32_t v);
+    void augment(std::uint32_t v, int d);
+    void make_orphan(std::uint32_t v);
+    void process_orphans();
+    template<bool Sink>
+    void adopt(std::uint32_t v);
+    bool poll_stop();
+
+    int width = 0;
+    int height = 0;
+    ErrorFn error_fn = nullptr;
+    // Node records with a margin of height + 1 unused cells on both ends, so that the neighbour
+    // of any node in any direction is a readable cell (whose residual towards it is 0 when the
+    // two are not joined). Zero bytes are a valid free node. Inside the solver a node is known by
+    // the index of its record, first + i, which no step to a neighbour takes below zero.
+    Cell *storage = nullptr;
+    std::size_t storage_bytes = 0;
+    Cell *cells = nullptr;
+    std::uint32_t first = 0;
+    std::int64_t offsets[4] = {};
+    std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
+    float flow = 0.0f;
+    bool solved = false;
+
+    // Active nodes, first in first out: the list being taken from and the one being filled.
+    std::vector<std::uint32_t> active_now;
+    std::size_t active_taken = 0;
+    std::vector<std::uint32_t> active_later;
+    std::vector<std::uint32_t> orphans; // first in first out
+    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
+    std::int32_t clock = 0;
+
+    SolveControl *control = nullptr;
+    std::uint64_t augmentations = 0;
+    std::uint32_t steps = 0; // adoptions since the last poll
+    bool stopped = false;
+};

@@ -1,0 +1,439 @@
+// The grid solver: two search trees, one grown from the source and one from the sink, over the
+// residual arcs of a four-connected grid. When they touch, the bottleneck is pushed along the
+// path; nodes whose tree arc saturates become orphans, which look for a new parent in their tree
+// (one whose path still reaches the terminal, the nearest such) or are released; the search then
+// goes on from the same trees. Each node keeps its distance to its terminal, with the clock step
+// at which that distance was last known exact, so that checking a parent candidate stops early
+// and growth can re-hang a node below a nearer parent.
+//
+// What makes it fast on large grids is the layout: one 32-byte record per pixel holds the four
+// residuals, the terminal residual and the tree state, neighbours are found by adding a fixed
+// offset, and no arc lists are followed. A scan, an adoption or a step of an augmenting path reads
+// one or two records instead of a node, its arc list and the arcs' targets.
+#include "flowgraph/grid_flow.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "capacities.h"
+#include "fatal.h"
+#include "graph_memory.h"
+
+namespace {
+
+// A watcher's stop flag is read every this many main-loop steps and adoptions.
+constexpr std::uint32_t POLL_STEPS = 4096;
+// How many active-list entries ahead of its scan a node's record, and then its horizontal
+// neighbours' records, are asked for: breadth-first order is one the hardware cannot predict.
+constexpr std::size_t PREFETCH_AHEAD = 16;
+constexpr std::int32_t DEPTH_INFINITE = 2147483647;
+
+template<typename T>
+void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
+{
+    try {
+        list.push_back(value);
+    } catch (const std::bad_alloc &) {
+        flowgraph_fatal(error_fn, "Not enough memory!");
+    }
+}
+
+} // namespace
+
+GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
+    : width(grid_width)
+    , height(grid_height)
+    , error_fn(error_fn_in)
+{
+    if (width < 0 || height < 0)
+        fatal("Grid dimensions must not be negative!");
+    const std::uint64_t nodes =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (nodes >= FlowGraph::MAX_NODES / 2)
+        fatal("Grid too large!");
+    const std::uint64_t margin = static_cast<std::uint64_t>(height) + 1;
+    // The graphs' own memory: huge pages, and pages kept resident from the previous graph.
+    storage_bytes = (nodes + 2 * margin) * sizeof(Cell);
+    storage = static_cast<Cell *>(graph_memory::allocate(storage_bytes));
+    if (!storage)
+        fatal("Not enough memory at malloc!");
+    std::memset(static_cast<void *>(storage), 0, storage_bytes);
+    cells = storage;
+    first = static_cast<std::uint32_t>(margin);
+    offsets[UP] = -1;
+    offsets[DOWN] = 1;
+    offsets[LEFT] = -static_cast<std::int64_t>(height);
+    offsets[RIGHT] = height;
+}
+
+GridFlow::~GridFlow()
+{
+    graph_memory::release(storage, storage_bytes);
+}
+
+void GridFlow::fatal(const char *message) const
+{
+    flowgraph_fatal(error_fn, message);
+}
+
+void GridFlow::add_terminal_weights(int i, float cap_source, float cap_sink)
+{
+    if (solved)
+        fatal("add_terminal_weights() cannot be used after maxflow()!");
+    const std::uint32_t u = first + static_cast<std::uint32_t>(i);
+    flow += merge_terminal_weights(cells[u].terminal, cap_source, cap_sink);
+    push_or_die(terminal_nodes, u, error_fn);
+}
+
+void GridFlow::add_down(int i, float cap, float rev_cap)
+{
+    if (solved)
+        fatal("add_down() cannot be used after maxflow()!");
+    if (i % height == height - 1)
+        fatal("add_down() from the last row!");
+    Cell *c = &cells[first + static_cast<std::uint32_t>(i)];
+    c[0].residual[DOWN] += not_nan(cap);
+    c[1].residual[UP] += not_nan(rev_cap);
+}
+
+void GridFlow::add_right(int i, float cap, float rev_cap)
+{
+    if (solved)
+        fatal("add_right() cannot be used after maxflow()!");
+    if (i / height == width - 1)
+        fatal("add_right() from the last column!");
+    Cell *c = &cells[first + static_cast<std::uint32_t>(i)];
+    c[0].residual[RIGHT] += not_nan(cap);
+    c[height].residual[LEFT] += not_nan(rev_cap);
+}
+
+float GridFlow::maxflow()
+{
+    if (solved)
+        fatal("maxflow() runs only once on a grid!");
+    solved = true;
+    // The first step polls, so that a solve asked to stop before it starts does no work.
+    steps = POLL_STEPS - 1;
+    if (control)
+        control->progress.store(0, std::memory_order_relaxed);
+    init_trees();
+    std::uint32_t current = FlowGraph::NO_NODE;
+    for (;;) {
+        if (current != FlowGraph::NO_NODE && cells[current].tree == FREE)
+            current = FlowGraph::NO_NODE;
+        if (current == FlowGraph::NO_NODE) {
+            current = pop_active();
+            if (current == FlowGraph::NO_NODE)
+                break;
+        }
+        if (control && ++steps >= POLL_STEPS && poll_stop())
+            break;
+        const int d = cells[current].tree == SINK ? grow<true>(current) : grow<false>(current);
+        ++clock;
+        if (d < 0) {
+            current = FlowGraph::NO_NODE;
+            continue;
+        }
+        // The scan stopped at an arc into the other tree: push flow through it, then scan the
+        // same node again from its first arc.
+        if (cells[current].tree == SINK)
+            augment(neighbour(current, d), d ^ 1);
+        else
+            augment(current, d);
+        process_orphans();
+        if (stopped)
+            break;
+    }
+    if (control)
+        control->progress.store(augmentations, std::memory_order_relaxed);
+    return flow;
+}
+
+void GridFlow::init_trees()
+{
+    for (const std::uint32_t i : terminal_nodes) {
+        Cell &c = cells[i];
+        if (c.tree != FREE || c.terminal == 0.0f)
+            continue;
+        c.tree = c.terminal < 0.0f ? SINK : SOURCE;
+        c.parent = PARENT_TERMINAL;
+        c.depth = 1;
+        activate(i);
+    }
+    std::vector<std::uint32_t>().swap(terminal_nodes);
+}
+
+void GridFlow::activate(std::uint32_t v)
+{
+    Cell &c = cells[v];
+    if (c.queued)
+        return;
+    c.queued = 1;
+    push_or_die(active_later, v, error_fn);
+}
+
+std::uint32_t GridFlow::pop_active()
+{
+    for (;;) {
+        if (active_taken == active_now.size()) {
+            active_now.clear();
+            active_now.swap(active_later);
+            active_taken = 0;
+            if (active_now.empty())
+                return FlowGraph::NO_NODE;
+        }
+        if (active_taken + PREFETCH_AHEAD < active_now.size()) {
+            const std::uint32_t ahead = active_now[active_taken + PREFETCH_AHEAD];
+            __builtin_prefetch(&cells[ahead]);
+            __builtin_prefetch(&cells[neighbour(ahead, LEFT)]);
+            __builtin_prefetch(&cells[neighbour(ahead, RIGHT)]);
+        }
+        const std::uint32_t v = active_now[active_taken++];
+        Cell &c = cells[v];
+        c.queued = 0;
+        // A node released while it waited is skipped.
+        if (c.tree != FREE)
+            return v;
+    }
+}
+
+// One scan of v's residual arcs (leaving v in the source tree, entering it in the sink tree):
+// free neighbours join v's tree, neighbours of the same tree are re-hung below v when that
+// shortens their path, and the first neighbour of the other tree ends the scan. Returns the
+// direction of that neighbour, or -1.
+template<bool Sink>
+int GridFlow::grow(std::uint32_t v)
+{
+    constexpr std::uint8_t own = Sink ? SINK : SOURCE;
+    const Cell &c = cells[v];
+    for (int d = 0; d < 4; ++d) {
+        const std::uint32_t w = neighbour(v, d);
+        Cell &n = cells[w];
+        if ((Sink ? n.residual[d ^ 1] : c.residual[d]) == 0.0f)
+            continue;
+        if (n.tree == FREE) {
+            n.tree = own;
+            n.parent = static_cast<std::uint8_t>(d ^ 1);
+            n.stamp = c.stamp;
+            n.depth = c.depth + 1;
+            activate(w);
+        } else if (n.tree != own) {
+            return d;
+        } else if (n.stamp <= c.stamp && n.depth > c.depth) {
+            n.parent = static_cast<std::uint8_t>(d ^ 1);
+            n.stamp = c.stamp;
+            n.depth = c.depth + 1;
+        }
+    }
+    return -1;
+}
+
+// Pushes the bottleneck along source root -> ... -> v -> w -> ... -> sink root, where w is v's
+// neighbour in direction d, v in the source tree and w in the sink tree. Tree arcs that saturate
+// make their child (source tree) or their tail (sink tree) an orphan, and so does a root whose
+// terminal capacity runs out.
+void GridFlow::augment(std::uint32_t v, int d)
+{
+    const std::uint32_t w = neighbour(v, d);
+    float bottleneck = cells[v].residual[d];
+    // The first walks find the bottleneck and write down the nodes passed; the pushes then
+    // follow that record, so their loads do not wait on one another.
+    path.clear();
+    std::uint32_t s = v;
+    while (cells[s].parent != PARENT_TERMINAL) {
+        const int pd = cells[s].parent;
+        const std::uint32_t p = neighbour(s, pd);
+        push_or_die(path, s, error_fn);
+        if (cells[p].residual[pd ^ 1] < bottleneck)
+            bottleneck = cells[p].residual[pd ^ 1];
+        s = p;
+    }
+    if (cells[s].terminal < bottleneck)
+        bottleneck = cells[s].terminal;
+    const std::size_t source_steps = path.size();
+    std::uint32_t t = w;
+    while (cells[t].parent != PARENT_TERMINAL) {
+        const int pd = cells[t].parent;
+        push_or_die(path, t, error_fn);
+        if (cells[t].residual[pd] < bottleneck)
+            bottleneck = cells[t].residual[pd];
+        t = neighbour(t, pd);
+    }
+    if (-cells[t].terminal < bottleneck)
+        bottleneck = -cells[t].terminal;
+
+    cells[v].residual[d] -= bottleneck;
+    cells[w].residual[d ^ 1] += bottleneck;
+    // The bottleneck was taken from these very values, so at least one reaches exactly zero.
+    for (std::size_t k = 0; k < source_steps; ++k) {
+        const std::uint32_t u = path[k];
+        const int pd = cells[u].parent;
+        float &forward = cells[neighbour(u, pd)].residual[pd ^ 1];
+        forward -= bottleneck;
+        cells[u].residual[pd] += bottleneck;
+        if (forward == 0.0f)
+            make_orphan(u);
+    }
+    cells[s].terminal -= bottleneck;
+    if (cells[s].terminal == 0.0f)
+        make_orphan(s);
+    for (std::size_t k = source_steps; k < path.size(); ++k) {
+        const std::uint32_t u = path[k];
+        const int pd = cells[u].parent;
+        float &forward = cells[u].residual[pd];
+        forward -= bottleneck;
+        cells[neighbour(u, pd)].residual[pd ^ 1] += bottleneck;
+        if (forward == 0.0f)
+            make_orphan(u);
+    }
+    cells[t].terminal += bottleneck;
+    if (cells[t].terminal == 0.0f)
+        make_orphan(t);
+    flow += bottleneck;
+    ++augmentations;
+}
+
+void GridFlow::make_orphan(std::uint32_t v)
+{
+    cells[v].parent = PARENT_NONE;
+    push_or_die(orphans, v, error_fn);
+}
+
+void GridFlow::process_orphans()
+{
+    // First in, first out; orphans that a release causes are handled in the same pass.
+    for (std::size_t k = 0; k < orphans.size(); ++k) {
+        if (control && ++steps >= POLL_STEPS && poll_stop())
+            break;
+        const std::uint32_t v = orphans[k];
+        if (cells[v].tree == SINK)
+            adopt<true>(v);
+        else
+            adopt<false>(v);
+    }
+    orphans.clear();
+}
+
+// Finds orphan v the nearest parent in its tree whose own path still reaches the terminal, or
+// releases v, queueing the neighbours that could take it back and orphaning its children.
+template<bool Sink>
+void GridFlow::adopt(std::uint32_t v)
+{
+    constexpr std::uint8_t own = Sink ? SINK : SOURCE;
+    // Residual of the arc along which flow would pass between v and its neighbour in direction
+    // d: into v in the source tree, out of v in the sink tree.
+    const auto toward_tree = [&](int d) {
+        return Sink ? cells[v].residual[d] : cells[neighbour(v, d)].residual[d ^ 1];
+    };
+    int best = -1;
+    std::int64_t best_distance = DEPTH_INFINITE;
+    for (int d = 0; d < 4; ++d) {
+        if (toward_tree(d) == 0.0f)
+            continue;
+        const std::uint32_t j = neighbour(v, d);
+        if (cells[j].tree != own)
+            continue;
+        // Does j still reach the terminal? Walk up to a node confirmed in this step, a root, or
+        // an orphan, writing down the nodes passed for the stamping below.
+        std::int64_t distance = 0;
+        std::uint32_t k = j;
+        bool reaches = false;
+        path.clear();
+        for (;;) {
+            Cell &ck = cells[k];
+            if (ck.stamp == clock) {
+                distance += ck.depth;
+                reaches = true;
+                break;
+            }
+            ++distance;
+            if (ck.parent == PARENT_TERMINAL) {
+                ck.stamp = clock;
+                ck.depth = 1;
+                reaches = true;
+                break;
+            }
+            if (ck.parent == PARENT_NONE)
+                break;
+            push_or_die(path, k, error_fn);
+            k = neighbour(k, ck.parent);
+        }
+        if (!reaches || distance >= DEPTH_INFINITE)
+            continue;
+        if (distance < best_distance) {
+            best = d;
+            best_distance = distance;
+        }
+        // The walk ended at a node stamped now, so the recorded nodes are those still to stamp.
+        for (const std::uint32_t u : path) {
+            cells[u].stamp = clock;
+            cells[u].depth = static_cast<std::int32_t>(distance);
+            --distance;
+        }
+    }
+
+    Cell &c = cells[v];
+    if (best >= 0) {
+        c.parent = static_cast<std::uint8_t>(best);
+        c.stamp = clock;
+        c.depth = static_cast<std::int32_t>(best_distance + 1);
+        return;
+    }
+    c.tree = FREE;
+    for (int d = 0; d < 4; ++d) {
+        const std::uint32_t j = neighbour(v, d);
+        Cell &n = cells[j];
+        if (n.tree != own)
+            continue;
+        if (toward_tree(d) != 0.0f)
+            activate(j);
+        if (n.parent == (d ^ 1))
+            make_orphan(j);
+    }
+}
+
+bool GridFlow::poll_stop()
+{
+    steps = 0;
+    control->progress.store(augmentations, std::memory_order_relaxed);
+    if (control->stop_requested())
+        stopped = true;
+    return stopped;
+}
+
+bool GridFlow::check_solved() const
+{
+    if (!orphans.empty() || active_taken != active_now.size() || !active_later.empty())
+        return false;
+    const auto n = static_cast<std::uint32_t>(node_count());
+    for (std::uint32_t v = first; v < first + n; ++v) {
+        const Cell &c = cells[v];
+        if (c.tree == FREE) {
+            if (c.terminal != 0.0f)
+                return false;
+            continue;
+        }
+        const bool sink = c.tree == SINK;
+        if (c.parent == PARENT_TERMINAL) {
+            if (sink ? !(c.terminal < 0.0f) : !(c.terminal > 0.0f))
+                return false;
+        } else {
+            if (c.parent > RIGHT)
+                return false;
+            const Cell &p = cells[neighbour(v, c.parent)];
+            const float r = sink ? c.residual[c.parent] : p.residual[c.parent ^ 1];
+            if (p.tree != c.tree || !(r > 0.0f))
+                return false;
+        }
+        // No residual arc may leave the source tree, or enter the sink tree, towards a node
+        // outside it.
+        for (int d = 0; d < 4; ++d) {
+            const Cell &w = cells[neighbour(v, d)];
+            const float r = sink ? w.residual[d ^ 1] : c.residual[d];
+            if (r > 0.0f && w.tree != c.tree)
+                return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,205 @@
+// GridFlow against the augmenting-path oracle and FlowGraph on random grids with integer capacities
+// (every float exact, so flows compare with == and sink sides must be identical), the same grids
+// read from DIMACS text, and a watched solve that reports progress and stops on request.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "augmenting_path_oracle.h"
+#include "flowgraph/dimacs.h"
+#include "flowgraph/flow_graph.h"
+#include "flowgraph/grid_flow.h"
+
+namespace {
+
+// A random grid as the calls that build it: per node the capacities down and back, right and
+// back (0 where the neighbour does not exist), and terminal calls, some repeated on one node.
+struct GridRecipe
+{
+    int width = 0;
+    int height = 0;
+    std::vector<int> down, up, right, left;
+    struct Call
+    {
+        int node, source, sink;
+    };
+    std::vector<Call> calls;
+
+    int n() const { return width * height; }
+};
+
+GridRecipe random_grid(std::mt19937 &rng)
+{
+    GridRecipe r;
+    r.width = 1 + static_cast<int>(rng() % 8);
+    r.height = 1 + static_cast<int>(rng() % 8);
+    const auto cap = [&] { return rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 7); };
+    for (int i = 0; i < r.n(); ++i) {
+        const bool below = i % r.height != r.height - 1;
+        const bool beside = i / r.height != r.width - 1;
+        r.down.push_back(below ? cap() : 0);
+        r.up.push_back(below ? cap() : 0);
+        r.right.push_back(beside ? cap() : 0);
+        r.left.push_back(beside ? cap() : 0);
+    }
+    const int calls = static_cast<int>(rng() % static_cast<unsigned>(r.n() + 2));
+    for (int k = 0; k < calls; ++k)
+        r.calls.push_back({static_cast<int>(rng() % static_cast<unsigned>(r.n())),
+                           static_cast<int>(rng() % 13), static_cast<int>(rng() % 13)});
+    return r;
+}
+
+// Calls add(i, j, cap, rev_cap, down) for every pair of the recipe; down says whether j is below
+// i (rather than beside it, which in a one-row grid is also i + 1).
+template<typename Add>
+void each_pair(const GridRecipe &r, Add add)
+{
+    for (int i = 0; i < r.n(); ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (i % r.height != r.height - 1)
+            add(i, i + 1, r.down[k], r.up[k], true);
+        if (i / r.height != r.width - 1)
+            add(i, i + r.height, r.right[k], r.left[k], false);
+    }
+}
+
+// The recipe as a DIMACS problem whose terminals sit at the given node indices among the others.
+DimacsProblem as_dimacs(const GridRecipe &r, int source, int sink)
+{
+    DimacsProblem p;
+    p.node_count = r.n() + 2;
+    p.source = source;
+    p.sink = sink;
+    // Grid node g is the g-th index that is neither terminal.
+    std::vector<std::int32_t> index;
+    for (int k = 0; k < p.node_count; ++k)
+        if (k != source && k != sink)
+            index.push_back(k);
+    for (const GridRecipe::Call &c : r.calls) {
+        p.arcs.push_back(
+            {source, index[static_cast<std::size_t>(c.node)], static_cast<float>(c.source)});
+        p.arcs.push_back(
+            {index[static_cast<std::size_t>(c.node)], sink, static_cast<float>(c.sink)});
+    }
+    each_pair(r, [&](int i, int j, int cap, int rev, bool) {
+        const std::int32_t a = index[static_cast<std::size_t>(i)];
+        const std::int32_t b = index[static_cast<std::size_t>(j)];
+        // Written in either direction, as a file may have it.
+        if (cap > 0 || rev == 0)
+            p.arcs.push_back({a, b, static_cast<float>(cap)});
+        if (rev > 0)
+            p.arcs.push_back({b, a, static_cast<float>(rev)});
+    });
+    p.arcs.push_back({source, sink, 2.0f});
+    p.declared_arcs = static_cast<long>(p.arcs.size());
+    return p;
+}
+
+TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 600; ++round) {
+        const GridRecipe r = random_grid(rng);
+        SCOPED_TRACE(testing::Message() << "round " << round << ", " << r.width << "x" << r.height);
+        GridFlow grid(r.width, r.height, nullptr);
+        FlowGraph graph(r.n(), 2 * r.n(), nullptr);
+        graph.add_nodes(r.n());
+        AugmentingPathOracle ek(r.n() + 2);
+        const int source = r.n();
+        const int sink = r.n() + 1;
+        for (const GridRecipe::Call &c : r.calls) {
+            grid.add_terminal_weights(c.node, static_cast<float>(c.source),
+                                      static_cast<float>(c.sink));
+            graph.add_terminal_weights(c.node, static_cast<float>(c.source),
+                                       static_cast<float>(c.sink));
+            ek.add_arc(source, c.node, c.source);
+            ek.add_arc(c.node, sink, c.sink);
+        }
+        each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
+            if (down)
+                grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
+            else
+                grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
+            graph.add_edge(i, j, static_cast<float>(cap), static_cast<float>(rev));
+            ek.add_arc(i, j, cap);
+            ek.add_arc(j, i, rev);
+        });
+
+        const float flow = grid.maxflow();
+        EXPECT_EQ(flow, static_cast<float>(ek.solve(source, sink)));
+        EXPECT_EQ(flow, graph.maxflow());
+        EXPECT_TRUE(grid.check_solved());
+        const std::vector<bool> reaches = ek.reaches_sink();
+        for (int i = 0; i < r.n(); ++i) {
+            EXPECT_EQ(grid.segment_of(i) == SINK_SIDE, reaches[static_cast<std::size_t>(i)])
+                << "node " << i;
+            EXPECT_EQ(grid.segment_of(i), graph.segment_of(i)) << "node " << i;
+        }
+        // The same grid read from DIMACS text, its terminals among the other ids, is solved on
+        // the grid with the same answer.
+        const DimacsProblem p = as_dimacs(r, round % (r.n() + 2), (round + 1) % (r.n() + 2));
+        const DimacsGrid from_text = build_grid_flow(p, nullptr);
+        const DimacsGraph as_graph = build_flow_graph(p, nullptr);
+        ASSERT_TRUE(from_text.grid);
+        EXPECT_EQ(from_text.grid->maxflow(), as_graph.graph->maxflow());
+        EXPECT_EQ(dimacs_sink_side(from_text), dimacs_sink_side(as_graph));
+        if (HasFailure())
+            return;
+    }
+}
+
+TEST(GridFlowDimacs, OtherGraphsAreLeftToTheGraph)
+{
+    // A triangle; a step of 1 from the bottom of a column of two to the top of the next.
+    const auto is_grid = [](int nodes, std::vector<DimacsArc> arcs) {
+        DimacsProblem p;
+        p.node_count = nodes;
+        p.source = 0;
+        p.sink = nodes - 1;
+        p.arcs = std::move(arcs);
+        return build_grid_flow(p, nullptr).grid != nullptr;
+    };
+    EXPECT_FALSE(
+        is_grid(5, {{0, 1, 1.0f}, {1, 2, 1.0f}, {2, 3, 1.0f}, {1, 3, 1.0f}, {3, 4, 1.0f}}));
+    EXPECT_FALSE(
+        is_grid(6, {{0, 1, 1.0f}, {1, 3, 1.0f}, {2, 3, 1.0f}, {3, 4, 1.0f}, {4, 5, 1.0f}}));
+}
+
+TEST(GridFlowSolve, WatchedSolveReportsProgressAndStopsOnRequest)
+{
+    // Unit links, the left column tied to the source and the right one to the sink: side
+    // augmenting paths of one unit each, and many thousands of steps between them.
+    constexpr int side = 120;
+    const auto build = [](GridFlow &g) {
+        for (int y = 0; y < side; ++y) {
+            g.add_terminal_weights(y, 1.0f, 0.0f);
+            g.add_terminal_weights((side - 1) * side + y, 0.0f, 1.0f);
+        }
+        for (int i = 0; i < side * side; ++i) {
+            if (i % side != side - 1)
+                g.add_down(i, 1.0f, 1.0f);
+            if (i / side != side - 1)
+                g.add_right(i, 1.0f, 1.0f);
+        }
+    };
+    for (const bool stop : {false, true}) {
+        GridFlow g(side, side, nullptr);
+        SolveControl control;
+        build(g);
+        if (stop)
+            control.request_stop(); // the first poll ends the solve
+        g.set_control(&control);
+        const float flow = g.maxflow();
+        EXPECT_EQ(g.interrupted(), stop);
+        if (!stop) {
+            EXPECT_EQ(flow, static_cast<float>(side));
+            EXPECT_EQ(control.progress.load(), static_cast<std::uint64_t>(side));
+        } else {
+            EXPECT_LT(flow, static_cast<float>(side));
+        }
+    }
+}
+
+} // namespace
