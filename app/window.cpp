@@ -8,6 +8,7 @@
 #include <flowgraph/console.h>
 #include <imaging/image_io.h>
 #include <imaging/labels.h>
+#include <imaging/output_files.h>
 #include <imaging/result_images.h>
 
 #include <QAction>
@@ -422,6 +423,8 @@ void Window::compute_event()
         statusBar()->showMessage(tr("No picture is open: open one and paint strokes first."));
         return;
     }
+    if (!parameters_usable())
+        return;
     use_bbox = bbox_check->isChecked();
     ComputeRequest request;
     request.unpainted = unpainted_image;
@@ -577,6 +580,18 @@ void Window::save_strokes()
     statusBar()->showMessage(tr("Strokes saved to %1").arg(QDir::toNativeSeparators(path)));
 }
 
+bool Window::parameters_usable()
+{
+    const char *problem = parameter_problem(w_edit->text().toDouble(), v_edit->text().toDouble(),
+                                            k_edit->text().toDouble());
+    if (problem == nullptr)
+        return true;
+    // Nothing is computed and the strokes stay, so the user can mend the field and go on.
+    console_print("Cannot compute: %s\n", problem);
+    show_warning(tr("Cannot compute: %1.").arg(QLatin1String(problem)));
+    return false;
+}
+
 void Window::save()
 {
     save_results();
@@ -613,23 +628,15 @@ bool Window::save_results()
     if (!existing.isEmpty() && !ask_overwrite(existing))
         return false;
     console_print("fileName: %s\n", base.toLocal8Bit().constData());
-    // The pictures as computed, so that the files equal what the command-line tool writes;
-    // encoded side by side on the cores, the mask (flat, quick) last.
-    const QImage *const pictures[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
-    std::vector<QByteArray> files = encode_pngs(pictures);
-    std::reverse(files.begin(), files.end());
-    QStringList failures;
-    for (std::size_t n = 0; n < 3; ++n) {
-        const QString path = QDir(directory).filePath(base + QLatin1String(outputs[n].suffix));
-        const QString error = write_png_bytes(files[n], path);
-        if (error.isEmpty())
-            continue;
-        console_print("Could not write %s: %s\n", local_text(path).constData(),
-                      error.toLocal8Bit().constData());
-        failures << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
-    }
-    if (!failures.isEmpty()) {
-        show_warning(tr("Could not write:\n%1").arg(failures.join(QLatin1Char('\n'))));
+    // The pictures as computed, so that the files equal what the command-line tool writes,
+    // written together or not at all, so that an old set is never mixed with a new one.
+    const QImage *const pictures[3] = {outputs[0].image, outputs[1].image, outputs[2].image};
+    QStringList names;
+    for (const Output &output : outputs)
+        names << base + QLatin1String(output.suffix);
+    const QString problem = write_png_set(directory, names, pictures);
+    if (!problem.isEmpty()) {
+        warn_save_failed(problem);
         return false;
     }
     // The saved cut was made from these strokes, so they count as saved with it.
@@ -637,6 +644,14 @@ bool Window::save_results()
     undo_stack->setClean();
     update_title();
     return true;
+}
+
+void Window::warn_save_failed(const QString &problem)
+{
+    console_print("Could not write %s\n", local_text(problem).constData());
+    show_warning(tr("Could not write the files; any files of the same names were kept as they "
+                    "were.\n%1")
+                     .arg(QDir::toNativeSeparators(problem)));
 }
 
 void Window::dragEnterEvent(QDragEnterEvent *event)

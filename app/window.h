@@ -174,6 +174,10 @@ public slots:
     void gview_addpoint_slot(int mode, int index, int value);
 
 private:
+    // True when the w, v and k fields can segment; otherwise warns and says false.
+    bool parameters_usable();
+    // Tells the user, on the console and in a warning, why the save wrote nothing.
+    void warn_save_failed(const QString &problem);
     bool has_image() const { return !unpainted_image.isNull(); }
     // The user's choices that outlive a session: recent files, the last save folder, live mode.
     static QSettings settings();

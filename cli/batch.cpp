@@ -70,6 +70,16 @@ QString last_error_line(const QByteArray &text)
     return line;
 }
 
+// The message of the last "error: " line of a worker's standard output, or empty.
+QString engine_error_line(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->startsWith("error: "))
+            return QString::fromLocal8Bit(line->mid(7)).trimmed();
+    return {};
+}
+
 // What became of one entry of the list.
 struct Outcome
 {
@@ -136,7 +146,8 @@ public:
 
 private:
     // Two pairs whose images share a base name would write the same three files; the later one
-    // is refused instead of silently replacing the earlier one's results.
+    // is refused instead of silently replacing the earlier one's results. So is a pair whose
+    // results would overwrite the list or the statistics file.
     void reject_clashing_names()
     {
         QHash<QString, int> first_line;
@@ -144,6 +155,14 @@ private:
             BatchEntry &entry = entries[n];
             if (!entry.error.isEmpty())
                 continue;
+            const QString clash = check_outputs_spare_inputs(
+                output_paths(entry.image, options.output_dir),
+                {options.stats_json,
+                 options.batch_list == QLatin1String("-") ? QString() : options.batch_list});
+            if (!clash.isEmpty()) {
+                entry.error = clash;
+                continue;
+            }
             const QString base = output_base_name(entry.image);
             const auto found = first_line.constFind(base);
             if (found == first_line.constEnd()) {
@@ -246,9 +265,14 @@ private:
         done.err = err;
         done.error = error;
         if (exit_code != 0 && done.err.trimmed().isEmpty() && done.error.isEmpty()) {
-            done.error = QStringLiteral("%1: the worker ended with exit status %2 and no message")
-                             .arg(entries.at(n).image)
-                             .arg(exit_code);
+            // The engine gives up (out of memory) with an "error: " line among its console
+            // lines on standard output.
+            const QString engine = engine_error_line(out);
+            done.error = engine.isEmpty()
+                ? QStringLiteral("%1: the worker ended with exit status %2 and no message")
+                      .arg(entries.at(n).image)
+                      .arg(exit_code)
+                : QStringLiteral("%1: the engine gave up: %2").arg(entries.at(n).image, engine);
         }
         ++finished_count;
         if (!options.manifest.isEmpty()) {

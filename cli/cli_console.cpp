@@ -4,6 +4,8 @@
 #include <flowgraph/console.h>
 
 #include <cstdio>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace cli_console {
@@ -40,6 +42,27 @@ void progress(const QString &text)
     // Carriage return and "erase to end of line", then the new text without a line break.
     std::fprintf(stderr, "\r\033[K%s", text.toLocal8Bit().constData());
     std::fflush(stderr);
+}
+
+QuietStderr::QuietStderr()
+{
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved >= 0)
+        ::dup2(null, STDERR_FILENO);
+    ::close(null);
+}
+
+QuietStderr::~QuietStderr()
+{
+    if (saved < 0)
+        return;
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
 }
 
 } // namespace cli_console

@@ -26,4 +26,19 @@ bool stderr_is_terminal();
 // terminal: the line is redrawn with a carriage return.
 void progress(const QString &text);
 
+// Sends standard error to /dev/null for as long as it lives. The PNG library prints its own
+// "libpng error: ..." lines straight to standard error while a corrupt picture is decoded; the
+// reader's error comes back as text and becomes our one line.
+class QuietStderr
+{
+public:
+    QuietStderr();
+    ~QuietStderr();
+    QuietStderr(const QuietStderr &) = delete;
+    QuietStderr &operator=(const QuietStderr &) = delete;
+
+private:
+    int saved = -1;
+};
+
 } // namespace cli_console

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <new>
+
 namespace {
 
 // The statistics file and the manifest are checked before any work, so that a typo in their
@@ -23,6 +25,29 @@ namespace {
     if (!info.dir().exists())
         return QStringLiteral("%1: the folder %2 does not exist").arg(path, info.dir().path());
     return {};
+}
+
+// The statistics file must not be one of the inputs or of the pictures written.
+[[nodiscard]] QString check_stats_clash(const Options &options)
+{
+    const QStringList written = options.mode == Options::Mode::single
+        ? output_paths(options.image, options.output_dir)
+        : QStringList();
+    if (const QString problem = check_outputs_spare_inputs(written, {options.stats_json});
+        !problem.isEmpty())
+        return problem;
+    return check_outputs_spare_inputs(
+        {options.stats_json},
+        {options.image, options.strokes,
+         options.batch_list == QLatin1String("-") ? QString() : options.batch_list});
+}
+
+// Qt's image plugins report a corrupt file through warnings ("libpng warning: ...") on top of the
+// reader's own error, which we print as our one line. Only critical and fatal messages pass.
+void drop_library_warnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        cli_console::error(message);
 }
 
 // Appends `entry` to the manifest when one was asked for; false (with the error printed) when
@@ -51,7 +76,13 @@ int run_single(const Options &options)
     }
 
     const ImageJob job {options.image, options.strokes, options};
-    const ImageReport report = segment_image(job);
+    ImageReport report;
+    try {
+        report = segment_image(job);
+    } catch (const std::bad_alloc &) {
+        cli_console::error(QStringLiteral("%1: out of memory").arg(job.image));
+        return exit_code::failed;
+    }
     if (!report.ok()) {
         cli_console::error(report.error);
         // The run fails for its own reason whether or not the manifest takes the line.
@@ -77,6 +108,7 @@ int main(int argc, char *argv[])
     // Pictures are decoded and encoded by QImage, which needs no display: a core application
     // is enough, so the program runs on machines without any windowing system.
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(drop_library_warnings);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
 
@@ -108,6 +140,10 @@ int main(int argc, char *argv[])
         if (const QString problem = check_stats_path(path); !problem.isEmpty()) {
             cli_console::error(problem);
             return exit_code::cannot_write;
+        }
+        if (const QString problem = check_stats_clash(options); !problem.isEmpty()) {
+            cli_console::error(problem);
+            return exit_code::bad_input;
         }
     }
     return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);

@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "exit_codes.h"
 #include "flowgraph/console.h"
@@ -33,8 +37,12 @@ const char *const USAGE =
     "              grids and leaves every other graph to the reference solver\n"
     "  --help      print this help\n"
     "\n"
-    "Exit status: 0 solved, 1 out of memory, 2 wrong usage or an unreadable or\n"
-    "malformed FILE, 3 OUT cannot be written.\n";
+    "Capacities and the flow are single-precision floats: beyond 2^24 they may be\n"
+    "rounded (a warning says so), and a flow beyond the float range is refused.\n"
+    "\n"
+    "Exit status: 0 solved, 1 out of memory building the graph, 2 wrong usage or\n"
+    "an unreadable or malformed FILE (or one too large for memory, or a flow\n"
+    "beyond the float range), 3 OUT cannot be written (an old OUT is kept).\n";
 
 struct Options
 {
@@ -95,11 +103,18 @@ void report_graph_error(const char *message)
     std::fprintf(stderr, "%s: error: %s\n", PROGRAM, message);
 }
 
-// Writes one id per line; returns false with the system's reason when the file fails.
+// Writes one id per line into a hidden file beside `path`, flushes it to disk and only then
+// renames it over `path`, so that a full disk leaves the old file (or none) rather than an empty
+// or cut-short one. Returns false with the system's reason when a step fails.
 [[nodiscard]] bool write_ids(const std::string &path, const std::vector<int> &ids,
                              std::string &reason)
 {
-    std::FILE *file = std::fopen(path.c_str(), "w");
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string staged =
+        folder + "." + path.substr(folder.size()) + ".vellacut-" + std::to_string(::getpid());
+    std::FILE *file = std::fopen(staged.c_str(), "wx");
     if (!file) {
         reason = std::strerror(errno);
         return false;
@@ -112,14 +127,45 @@ void report_graph_error(const char *message)
         text.append(digits, end);
         text.push_back('\n');
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int write_errno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        reason = std::strerror(written ? errno : write_errno);
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0
+        || ::fsync(fileno(file)) != 0)
+        error = errno;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(staged.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        std::remove(staged.c_str());
+        reason = std::strerror(error);
         return false;
     }
     return true;
+}
+
+// True when both paths name one existing file.
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat info_a
+    {
+    };
+    struct stat info_b
+    {
+    };
+    return ::stat(a.c_str(), &info_a) == 0 && ::stat(b.c_str(), &info_b) == 0
+        && info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
+}
+
+// The flow as printed: integral values in full ("100000", never "1e+05"), others as the
+// shortest text that reads back as the same float.
+std::string flow_text(float flow)
+{
+    char text[64];
+    const bool integral = std::trunc(flow) == flow;
+    const auto [end, ec] = integral
+        ? std::to_chars(text, text + sizeof text, flow, std::chars_format::fixed)
+        : std::to_chars(text, text + sizeof text, flow);
+    return ec == std::errc() ? std::string(text, end) : std::string("?");
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start)
@@ -144,10 +190,18 @@ int main(int argc, char **argv)
         return exit_code::done;
     }
 
+    if (options.cut && same_file(options.cut_output, options.input)) {
+        std::fprintf(stderr, "%s: %s: is the input file; refusing to overwrite it\n", PROGRAM,
+                     options.cut_output.c_str());
+        return exit_code::bad_input;
+    }
     const auto read_start = std::chrono::steady_clock::now();
     const DimacsParseResult parsed = read_dimacs_file(options.input);
     if (!parsed.ok()) {
-        if (parsed.line > 0)
+        if (parsed.out_of_memory)
+            std::fprintf(stderr, "%s: out of memory reading %s at line %ld\n", PROGRAM,
+                         options.input.c_str(), parsed.line);
+        else if (parsed.line > 0)
             std::fprintf(stderr, "%s: %s:%ld: %s\n", PROGRAM, options.input.c_str(), parsed.line,
                          parsed.error.c_str());
         else
@@ -157,13 +211,26 @@ int main(int argc, char **argv)
     }
     const double read_seconds = seconds_since(read_start);
 
+    if (dimacs_beyond_exact_floats(parsed.problem))
+        std::fprintf(stderr,
+                     "%s: warning: %s: capacities or their sums exceed 2^24, beyond which single "
+                     "precision does not hold every integer; the flow and the cut may be "
+                     "rounded\n",
+                     PROGRAM, options.input.c_str());
+
     const auto build_start = std::chrono::steady_clock::now();
     DimacsGraph built;
     DimacsGrid grid;
-    if (options.solver == SolverChoice::fast)
-        grid = build_grid_flow(parsed.problem, report_graph_error);
-    if (!grid.grid)
-        built = build_flow_graph(parsed.problem, report_graph_error);
+    try {
+        if (options.solver == SolverChoice::fast)
+            grid = build_grid_flow(parsed.problem, report_graph_error);
+        if (!grid.grid)
+            built = build_flow_graph(parsed.problem, report_graph_error);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s: out of memory building the graph of %s\n", PROGRAM,
+                     options.input.c_str());
+        return exit_code::failed;
+    }
     const double graph_seconds = seconds_since(build_start);
 
     const auto solve_start = std::chrono::steady_clock::now();
@@ -176,6 +243,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "solve: %.3f s\n", solve_seconds);
     }
 
+    if (!std::isfinite(flow)) {
+        std::fprintf(stderr,
+                     "%s: %s: the maximum flow exceeds the single-precision range (about "
+                     "3.4e38)\n",
+                     PROGRAM, options.input.c_str());
+        return exit_code::bad_input;
+    }
     if (options.cut
         && !write_ids(options.cut_output,
                       grid.grid ? dimacs_sink_side(grid) : dimacs_sink_side(built), reason)) {
@@ -184,10 +258,6 @@ int main(int argc, char **argv)
         return exit_code::cannot_write;
     }
 
-    // The shortest text that reads back as the same float: integers print without a fraction.
-    char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text - 1, flow);
-    *end = '\0';
-    console_print("%s\n", text);
+    console_print("%s\n", flow_text(flow).c_str());
     return exit_code::done;
 }

@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include <imaging/image_io.h>
+#include <segmentation/segmenter.h>
 
 #include <cmath>
 
@@ -62,7 +63,8 @@ Options:
   -w W               scale of the likelihood ratio (default 1.0)
   -v V               mix of likelihood and gradient in the edge weights
                      (default 0.45)
-  -k K               base of the exponential edge weights (default 1000.0)
+  -k K               base of the exponential edge weights, greater than 0
+                     (default 1000.0)
   --no-bbox          build edges over the whole picture, not only over the
                      bounding box of the strokes
   --solver S         max-flow solver: fast (made for the pixel grid) or
@@ -101,10 +103,13 @@ Exit status:
      single image: an internal failure such as exhausted memory
   2  wrong usage or bad input: a missing or unreadable picture, STROKES of
      another size than IMAGE, fewer than two stroke pixels of a class, a
-     picture of more than %1 megapixels, a parameter that is not a number, an
-     unreadable LIST; nothing is written then
+     picture of more than %1 megapixels, a parameter that is not a number or a
+     k not above 0, an unreadable LIST, an output that would overwrite an
+     input; nothing is written then
   3  a result could not be written: an output directory that is missing or
-     cannot be written, a result or statistics file that cannot be written
+     cannot be written, a result or statistics file that cannot be written (a
+     full disk, a file that cannot be replaced); files of the same names that
+     were there are kept
 )";
 
 } // namespace
@@ -238,6 +243,12 @@ ParsedOptions parse_command_line(const QStringList &arguments)
         }
     }
 
+    if (const char *problem = parameter_problem(options.w, options.v, options.k)) {
+        result.error =
+            QStringLiteral("-w %1 -v %2 -k %3: %4")
+                .arg(options.w_text, options.v_text, options.k_text, QLatin1String(problem));
+        return result;
+    }
     if (batch_given) {
         options.mode = Options::Mode::batch;
         if (!positional.isEmpty()) {

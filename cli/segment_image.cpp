@@ -1,6 +1,7 @@
 // The road of one image through the imaging layer and the engine, timed stage by stage.
 #include "segment_image.h"
 
+#include "cli_console.h"
 #include "exit_codes.h"
 
 #include <flowgraph/console.h>
@@ -8,6 +9,7 @@
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
 #include <imaging/labels.h>
+#include <imaging/output_files.h>
 #include <imaging/result_images.h>
 #include <segmentation/segmenter.h>
 
@@ -18,8 +20,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -51,17 +51,13 @@ ImageReport bad_input(const QString &file, const QString &problem)
 // Reads one picture, or says why it cannot be read.
 [[nodiscard]] QString load_picture(const QString &path, QImage &image)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("no such file");
-    if (info.isDir())
-        return QStringLiteral("is a directory, not a picture");
-    LoadedImage loaded = load_image(path);
-    if (!loaded.ok()) {
-        const QString reason =
-            loaded.error.isEmpty() ? QStringLiteral("unknown reason") : loaded.error;
-        return QStringLiteral("cannot be read as a picture: %1").arg(reason);
+    LoadedImage loaded;
+    {
+        const cli_console::QuietStderr quiet;
+        loaded = load_image(path);
     }
+    if (!loaded.ok())
+        return loaded.error;
     image = std::move(loaded.image);
     return {};
 }
@@ -73,62 +69,6 @@ QString too_few_seeds(const char *which, long long count)
         .arg(count);
 }
 
-struct Output
-{
-    const char *suffix;
-    const QImage *image;
-};
-
-// Writes the three pictures beside their final names, then moves them into place, so that a
-// failure leaves neither a truncated file nor a mix of old and new results.
-[[nodiscard]] QString save_outputs(const Output (&outputs)[3], const QString &dir,
-                                   const QString &base, QStringList &written)
-{
-    QStringList finals;
-    QStringList staged;
-    const QString tag = QStringLiteral(".tmp-%1").arg(::getpid());
-    const QDir directory(dir);
-    // A folder in the place of a result would only be found at the last step, after other
-    // results were already replaced.
-    for (const Output &output : outputs) {
-        const QString final_path = directory.filePath(base + QLatin1String(output.suffix));
-        if (QFileInfo(final_path).isDir())
-            return QStringLiteral("%1: is a directory, cannot be replaced by a picture")
-                .arg(final_path);
-    }
-    // The three pictures are encoded side by side on the cores, the mask (flat, quick) last,
-    // then written one by one.
-    const QImage *const images[3] = {outputs[2].image, outputs[1].image, outputs[0].image};
-    std::vector<QByteArray> files = encode_pngs(images);
-    std::reverse(files.begin(), files.end());
-    for (std::size_t n = 0; n < 3; ++n) {
-        const QString name = base + QLatin1String(outputs[n].suffix);
-        const QString final_path = directory.filePath(name);
-        const QString staged_path = directory.filePath(QLatin1Char('.') + name + tag);
-        const QString error = write_png_bytes(files[n], staged_path);
-        if (!error.isEmpty()) {
-            for (const QString &path : staged)
-                QFile::remove(path);
-            QFile::remove(staged_path);
-            return QStringLiteral("%1: cannot be written: %2").arg(final_path, error);
-        }
-        finals << final_path;
-        staged << staged_path;
-    }
-    for (qsizetype n = 0; n < staged.size(); ++n) {
-        // rename(2) replaces an existing file atomically; QFile::rename would refuse to.
-        if (std::rename(QFile::encodeName(staged.at(n)).constData(),
-                        QFile::encodeName(finals.at(n)).constData())
-            != 0) {
-            for (qsizetype m = n; m < staged.size(); ++m)
-                QFile::remove(staged.at(m));
-            return QStringLiteral("%1: cannot be put in place").arg(finals.at(n));
-        }
-    }
-    written = finals;
-    return {};
-}
-
 } // namespace
 
 QString output_base_name(const QString &image_path)
@@ -136,13 +76,19 @@ QString output_base_name(const QString &image_path)
     return QFileInfo(image_path).baseName();
 }
 
+QStringList output_names(const QString &image_path)
+{
+    QStringList names;
+    for (const char *suffix : output_suffixes)
+        names << output_base_name(image_path) + QLatin1String(suffix);
+    return names;
+}
+
 QStringList output_paths(const QString &image_path, const QString &dir)
 {
-    const QDir directory(dir);
-    const QString base = output_base_name(image_path);
     QStringList paths;
-    for (const char *suffix : output_suffixes)
-        paths << directory.filePath(base + QLatin1String(suffix));
+    for (const QString &name : output_names(image_path))
+        paths << QDir(dir).filePath(name);
     return paths;
 }
 
@@ -161,6 +107,16 @@ QString skipped_line(const QString &image_path, const QString &dir)
         .arg(image_path, output_base_name(image_path), dir);
 }
 
+QString check_outputs_spare_inputs(const QStringList &outputs, const QStringList &inputs)
+{
+    for (const QString &output : outputs)
+        for (const QString &input : inputs)
+            if (!input.isEmpty() && same_file(output, input))
+                return QStringLiteral("%1: is the same file as %2; refusing to overwrite it")
+                    .arg(output, input);
+    return {};
+}
+
 QString check_output_dir(const QString &dir)
 {
     const QFileInfo info(dir);
@@ -170,6 +126,8 @@ QString check_output_dir(const QString &dir)
         return QStringLiteral("%1: not a directory").arg(dir);
     if (!info.isWritable())
         return QStringLiteral("%1: the directory cannot be written").arg(dir);
+    if (const QString reason = output_folder_problem(dir); !reason.isEmpty())
+        return QStringLiteral("%1: the directory cannot be written: %2").arg(dir, reason);
     return {};
 }
 
@@ -177,6 +135,10 @@ ImageReport segment_image(const ImageJob &job)
 {
     if (const QString problem = check_output_dir(job.options.output_dir); !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
+    if (const QString problem = check_outputs_spare_inputs(
+            output_paths(job.image, job.options.output_dir), {job.image, job.strokes});
+        !problem.isEmpty())
+        return failure(exit_code::bad_input, problem);
 
     Segmenter segmenter;
     ImageTimes times;
@@ -245,13 +207,13 @@ ImageReport segment_image(const ImageJob &job)
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const Output outputs[3] = {{output_suffixes[0], &images.binary_mask},
-                               {output_suffixes[1], &images.fg_segmented},
-                               {output_suffixes[2], &images.bg_segmented}};
-    if (const QString problem = save_outputs(outputs, job.options.output_dir,
-                                             output_base_name(job.image), report.outputs);
+    const QImage *const pictures[3] = {&images.binary_mask, &images.fg_segmented,
+                                       &images.bg_segmented};
+    if (const QString problem =
+            write_png_set(job.options.output_dir, output_names(job.image), pictures);
         !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
+    report.outputs = output_paths(job.image, job.options.output_dir);
     times.save = milliseconds_since(start);
     report.times = times;
     return report;

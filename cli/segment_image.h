@@ -55,8 +55,17 @@ struct ImageReport
 // and without everything from its first dot on.
 QString output_base_name(const QString &image_path);
 
+// B_mask.png, B_object.png and B_background.png for the picture at `image_path`, in the order
+// they are written.
+[[nodiscard]] QStringList output_names(const QString &image_path);
+
 // The three result files of `image_path` in `dir`: mask, object, background.
-QStringList output_paths(const QString &image_path, const QString &dir);
+[[nodiscard]] QStringList output_paths(const QString &image_path, const QString &dir);
+
+// Empty when none of `outputs` is the same file as one of `inputs` (empty entries ignored),
+// otherwise one line naming both.
+[[nodiscard]] QString check_outputs_spare_inputs(const QStringList &outputs,
+                                                 const QStringList &inputs);
 
 // True when all three result files of `image_path` are in `dir` as non-empty files. Only looks
 // at the folder: nothing is read or decoded, so a rerun over finished work costs little.

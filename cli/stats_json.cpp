@@ -1,9 +1,11 @@
 // Building and writing the statistics file with Qt's JSON classes.
 #include "stats_json.h"
 
+#include <imaging/output_files.h>
+
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -112,13 +114,9 @@ QString write_stats_file(const QString &path, const QJsonArray &entries)
     const QJsonObject root {{QStringLiteral("program"), QStringLiteral("vellacut-cli")},
                             {QStringLiteral("version"), QStringLiteral(VELLACUT_VERSION)},
                             {QStringLiteral("images"), entries}};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1: cannot be written: %2").arg(path, file.errorString());
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        return QStringLiteral("%1: cannot be written: %2").arg(path, file.errorString());
-    return {};
+    const QFileInfo info(path);
+    return write_output_set(
+        info.path(), {{info.fileName(), QJsonDocument(root).toJson(QJsonDocument::Indented)}});
 }
 
 QJsonArray read_stats_entries(const QString &path)

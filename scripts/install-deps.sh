@@ -3,6 +3,7 @@
 # this machine lacks. Safe to run again: it installs nothing when everything is present.
 #   scripts/install-deps.sh          build, run and test
 #   scripts/install-deps.sh --bench  also the peer libraries the benchmarks compare against
+#   scripts/install-deps.sh --fuzz   also clang and its libFuzzer runtime for the fuzz targets
 #   scripts/install-deps.sh --recipes  also GNU parallel, for checking the README's batch recipes
 set -euo pipefail
 
@@ -15,6 +16,9 @@ packages=(
 )
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libopencv-imgproc-dev libboost-graph-dev hyperfine)
+fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+    packages+=(clang libclang-rt-14-dev)
 fi
 if [[ "${1:-}" == "--recipes" ]]; then
     packages+=(parallel)

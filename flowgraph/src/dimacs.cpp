@@ -1,4 +1,4 @@
-// The DIMACS max-flow reader: a hand-written line scanner over the whole file in memory (large
+// The DIMACS max-flow reader: a hand-written line scanner that reads the file in pieces (large
 // instances have millions of arc lines), the pairing of opposite arcs, and the graph builder.
 #include "flowgraph/dimacs.h"
 
@@ -11,7 +11,11 @@
 #include <limits>
 #include <system_error>
 
+#include <new>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +71,45 @@ private:
     const char *last = first + text.size();
     auto [ptr, ec] = std::from_chars(first, last, value);
     return ec == std::errc() && ptr == last;
+}
+
+// A count of the problem line: a whole decimal integer, or too large for any integer type,
+// which is a number out of range rather than a malformed line.
+enum class CountStatus { ok, malformed, too_large };
+
+CountStatus parse_count(std::string_view text, long long &value)
+{
+    if (parse_integer(text, value))
+        return CountStatus::ok;
+    const bool digits = !text.empty()
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? CountStatus::too_large : CountStatus::malformed;
+}
+
+// Bytes that reading, pairing and building take per arc line and per node of the graph, a little
+// above the sum of their records.
+constexpr long long BYTES_PER_ARC = 64;
+constexpr long long BYTES_PER_NODE = 48;
+
+// Memory the process may use: the machine's physical memory, or less under an address space
+// limit. 0 when unknown.
+long long usable_memory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    long long memory = pages > 0 && page_size > 0 ? static_cast<long long>(pages) * page_size : 0;
+    struct rlimit limit
+    {
+    };
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && (memory == 0 || static_cast<long long>(limit.rlim_cur) < memory))
+        memory = static_cast<long long>(limit.rlim_cur);
+    return memory;
+}
+
+std::string mebibytes(long long bytes)
+{
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
 }
 
 enum class CapacityStatus { ok, malformed, negative, out_of_range };
@@ -133,21 +176,23 @@ std::string describe_token(std::string_view token)
 class Parser
 {
 public:
-    explicit Parser(DimacsParseResult &into)
+    // `text_size`: the size of the whole text, which bounds the number of arc lines in it.
+    Parser(DimacsParseResult &into, std::size_t size)
         : result(into)
         , problem(into.problem)
+        , text_size(size)
     {
     }
 
     // Returns false and fills the error at the first bad line.
-    bool line(long number, const char *begin, const char *end, std::size_t text_size)
+    bool line(long number, const char *begin, const char *end)
     {
         LineScanner scan(begin, end);
         const std::string_view kind = scan.token();
         if (kind.empty() || kind.front() == 'c')
             return true;
         if (kind == "p")
-            return problem_line(number, scan, text_size);
+            return problem_line(number, scan);
         if (kind == "n")
             return node_line(number, scan);
         if (kind == "a")
@@ -180,7 +225,7 @@ private:
         return false;
     }
 
-    bool problem_line(long number, LineScanner &scan, std::size_t text_size)
+    bool problem_line(long number, LineScanner &scan)
     {
         if (problem_line_number != 0)
             return fail(number,
@@ -198,9 +243,19 @@ private:
         }
         long long nodes = 0;
         long long arcs = 0;
-        if (!parse_integer(nodes_token, nodes) || !parse_integer(arcs_token, arcs)
+        const CountStatus node_status = parse_count(nodes_token, nodes);
+        const CountStatus arc_status = parse_count(arcs_token, arcs);
+        if (node_status == CountStatus::malformed || arc_status == CountStatus::malformed
             || !scan.at_end())
             return fail(number, "malformed problem line (expected 'p max N M')");
+        if (node_status == CountStatus::too_large)
+            return fail(number,
+                        "node count " + describe_token(nodes_token) + " is out of range 2.."
+                            + std::to_string(MAX_DECLARED_NODES));
+        if (arc_status == CountStatus::too_large)
+            return fail(number,
+                        "arc count " + describe_token(arcs_token) + " is out of range 0.."
+                            + std::to_string(MAX_DECLARED_ARCS));
         if (nodes < 2 || nodes > MAX_DECLARED_NODES)
             return fail(number,
                         "node count " + std::to_string(nodes) + " is out of range 2.."
@@ -209,6 +264,16 @@ private:
             return fail(number,
                         "arc count " + std::to_string(arcs) + " is out of range 0.."
                             + std::to_string(MAX_DECLARED_ARCS));
+        // Refused before anything is allocated for them. Nodes that no arc touches take no
+        // memory in the graph (see build_flow_graph).
+        const long long needed =
+            arcs * BYTES_PER_ARC + std::min(nodes, 2 * arcs + 1024) * BYTES_PER_NODE;
+        const long long memory = usable_memory();
+        if (memory > 0 && needed > memory)
+            return fail(number,
+                        "the problem line declares " + std::to_string(nodes) + " nodes and "
+                            + std::to_string(arcs) + " arcs, which need about " + mebibytes(needed)
+                            + "; only " + mebibytes(memory) + " of memory are available");
         problem_line_number = number;
         problem.node_count = static_cast<int>(nodes);
         problem.declared_arcs = static_cast<long>(arcs);
@@ -295,70 +360,173 @@ private:
 
     DimacsParseResult &result;
     DimacsProblem &problem;
+    std::size_t text_size;
     long problem_line_number = 0;
 };
+
+// Cuts text that arrives in pieces into lines for the parser, holding at most one line of at
+// most MAX_LINE bytes between pieces, so that reading takes memory for the problem alone.
+class LineSplitter
+{
+public:
+    static constexpr std::size_t MAX_LINE = 1 << 20;
+
+    explicit LineSplitter(Parser &line_parser)
+        : parser(line_parser)
+    {
+    }
+
+    // Parses the complete lines of the next piece; false at the first bad line.
+    bool feed(const char *pos, const char *end)
+    {
+        while (pos != end) {
+            const void *found = std::memchr(pos, '\n', static_cast<std::size_t>(end - pos));
+            if (!found)
+                return hold(pos, end);
+            const char *line_end = static_cast<const char *>(found);
+            bool ok = false;
+            if (partial.empty()) {
+                ok = parse(pos, line_end);
+            } else {
+                if (!hold(pos, line_end))
+                    return false;
+                ok = parse(partial.data(), partial.data() + partial.size());
+                partial.clear();
+            }
+            if (!ok)
+                return false;
+            pos = line_end + 1;
+        }
+        return true;
+    }
+
+    // Parses a last line without a line break, then checks the whole.
+    bool finish()
+    {
+        if (!partial.empty() && !parse(partial.data(), partial.data() + partial.size()))
+            return false;
+        return parser.finish();
+    }
+
+    // The number of the line being parsed, or of the next one between lines.
+    long line_number() const { return parsing ? number : number + 1; }
+    bool too_long() const { return overlong; }
+
+private:
+    bool parse(const char *begin, const char *end)
+    {
+        parsing = true;
+        const bool ok = parser.line(++number, begin, end);
+        parsing = false;
+        return ok;
+    }
+
+    bool hold(const char *pos, const char *end)
+    {
+        if (partial.size() + static_cast<std::size_t>(end - pos) > MAX_LINE) {
+            overlong = true;
+            return false;
+        }
+        partial.append(pos, end);
+        return true;
+    }
+
+    Parser &parser;
+    std::string partial;
+    long number = 0;
+    bool parsing = false;
+    bool overlong = false;
+};
+
+// The error of a line longer than LineSplitter::MAX_LINE.
+void fail_overlong(DimacsParseResult &result, long line)
+{
+    result.line = line;
+    result.error = "line longer than " + std::to_string(LineSplitter::MAX_LINE >> 20)
+        + " MiB; not a DIMACS file";
+}
 
 } // namespace
 
 DimacsParseResult parse_dimacs(std::string_view text)
 {
     DimacsParseResult result;
-    Parser parser(result);
-    const char *pos = text.data();
-    const char *const end = pos + text.size();
-    long number = 0;
-    while (pos != end) {
-        ++number;
-        const void *found = std::memchr(pos, '\n', static_cast<std::size_t>(end - pos));
-        const char *line_end = found ? static_cast<const char *>(found) : end;
-        if (!parser.line(number, pos, line_end, text.size())) {
-            result.problem = DimacsProblem();
-            return result;
-        }
-        pos = found ? line_end + 1 : end;
-    }
-    if (!parser.finish())
+    Parser parser(result, text.size());
+    LineSplitter lines(parser);
+    if (!lines.feed(text.data(), text.data() + text.size()) || !lines.finish()) {
+        if (lines.too_long())
+            fail_overlong(result, lines.line_number());
         result.problem = DimacsProblem();
+    }
     return result;
 }
 
 DimacsParseResult read_dimacs_file(const std::string &path)
 {
-    DimacsParseResult failed;
+    DimacsParseResult result;
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        failed.error = std::string("cannot open: ") + std::strerror(errno);
-        return failed;
+        result.error = std::string("cannot open: ") + std::strerror(errno);
+        return result;
     }
-    std::string text;
     struct stat info
     {
     };
-    if (fstat(fileno(file), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            std::fclose(file);
-            failed.error = std::string("cannot read: ") + std::strerror(EISDIR);
-            return failed;
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = errno;
+        std::fclose(file);
+        result.error = S_ISDIR(info.st_mode) ? std::string("cannot read: ") + std::strerror(EISDIR)
+            : S_ISREG(info.st_mode)          ? std::string("cannot read: ") + std::strerror(error)
+                                             : std::string("not a regular file (a device, pipe "
+                                                                    "or socket); give a DIMACS file");
+        return result;
+    }
+    Parser parser(result, static_cast<std::size_t>(info.st_size));
+    LineSplitter lines(parser);
+    bool ok = true;
+    try {
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+            ok = lines.feed(buffer.data(), buffer.data() + got);
+            if (!ok || got < buffer.size())
+                break;
         }
-        // Only a regular file's size means anything; pipes and devices just grow the string.
-        if (S_ISREG(info.st_mode) && info.st_size > 0)
-            text.reserve(static_cast<std::size_t>(info.st_size));
+        if (ok && std::ferror(file)) {
+            result.error = std::string("cannot read: ") + std::strerror(errno);
+            ok = false;
+        }
+        if (ok)
+            ok = lines.finish();
+    } catch (const std::bad_alloc &) {
+        result.out_of_memory = true;
+        result.line = lines.line_number();
+        result.error = "out of memory";
+        ok = false;
     }
-    char buffer[1 << 16];
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        text.append(buffer, got);
-        if (got < sizeof buffer)
-            break;
-    }
-    const bool read_error = std::ferror(file) != 0;
-    const int read_errno = errno;
     std::fclose(file);
-    if (read_error) {
-        failed.error = std::string("cannot read: ") + std::strerror(read_errno);
-        return failed;
+    if (!ok) {
+        if (lines.too_long())
+            fail_overlong(result, lines.line_number());
+        result.problem = DimacsProblem();
     }
-    return parse_dimacs(text);
+    return result;
+}
+
+bool dimacs_beyond_exact_floats(const DimacsProblem &problem)
+{
+    constexpr double exact_limit = 16777216.0; // 2^24
+    double from_source = 0.0;
+    double into_sink = 0.0;
+    for (const DimacsArc &arc : problem.arcs) {
+        const auto capacity = static_cast<double>(arc.capacity);
+        // 2^24 + 1 reads as 2^24: a capacity that large may already be rounded.
+        if (capacity >= exact_limit)
+            return true;
+        from_source += arc.tail == problem.source ? capacity : 0.0;
+        into_sink += arc.head == problem.sink ? capacity : 0.0;
+    }
+    return from_source >= exact_limit || into_sink >= exact_limit;
 }
 
 std::vector<DimacsPair> pair_dimacs_arcs(const DimacsProblem &problem)

@@ -1,11 +1,20 @@
-// Loading pictures with a sane size bound, and atomic PNG writes.
+// Loading pictures with a sane size bound, and PNG encoding.
 #include "imaging/image_io.h"
 
 #include "png_decode.h"
 
+#include <imaging/output_files.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,20 +31,39 @@ LoadedImage load_image(const QString &path)
         result.error = QStringLiteral("no file name given");
         return result;
     }
+    // The reader says "File not found" for anything it cannot open; the user needs to know
+    // which of these it is.
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        result.error = errno == ENOENT ? QStringLiteral("no such file")
+                                       : QStringLiteral("cannot be opened: %1")
+                                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return result;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        result.error = QStringLiteral("is a directory, not a picture");
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("cannot be opened: %1").arg(file.errorString());
+        return result;
+    }
     // Most photos and strokes pictures are plain PNG files, which the quick reader takes without
     // Qt's reader, whose first use also loads every image format plugin.
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
+    if (file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
         result.image = decode_png_quickly(file.readAll());
-    file.close();
     if (result.image.isNull()) {
+        file.seek(0);
         QImageReader::setAllocationLimit(reader_allocation_limit_mib);
-        QImageReader reader(path);
+        QImageReader reader(&file);
         const QSize size = reader.size();
         if (size.isValid()
             && static_cast<long long>(size.width()) * size.height() > max_image_pixels) {
-            result.error = QStringLiteral("the picture is %1 x %2 pixels; at most %3 megapixels "
-                                          "can be opened")
+            result.error = QStringLiteral("cannot be read as a picture: the picture is %1 x %2 "
+                                          "pixels; at most %3 megapixels can be opened")
                                .arg(size.width())
                                .arg(size.height())
                                .arg(max_image_pixels / 1'000'000);
@@ -43,7 +71,9 @@ LoadedImage load_image(const QString &path)
         }
         result.image = reader.read();
         if (result.image.isNull()) {
-            result.error = reader.errorString();
+            const QString reason = reader.errorString();
+            result.error = QStringLiteral("cannot be read as a picture: %1")
+                               .arg(reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
             return result;
         }
     }
@@ -64,15 +94,23 @@ QString write_png_bytes(const QByteArray &png, const QString &path)
 {
     if (png.isEmpty())
         return QStringLiteral("the picture cannot be encoded as PNG");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(png) != png.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
+    // One file is a set of one: written, flushed and renamed into place by the one writer.
+    const QFileInfo info(path);
+    return write_output_set(info.path(), {{info.fileName(), png}});
+}
+
+QString write_png_set(const QString &dir, const QStringList &names,
+                      std::span<const QImage *const> pictures)
+{
+    const std::vector<const QImage *> last_first(pictures.rbegin(), pictures.rend());
+    std::vector<QByteArray> encoded = encode_pngs(last_first);
+    std::reverse(encoded.begin(), encoded.end());
+    QList<OutputFile> files;
+    for (std::size_t n = 0; n < encoded.size(); ++n) {
+        const QString &name = names.at(static_cast<qsizetype>(n));
+        if (encoded[n].isEmpty())
+            return QStringLiteral("%1: there is no picture to write").arg(QDir(dir).filePath(name));
+        files.append({name, std::move(encoded[n])});
     }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return write_output_set(dir, files);
 }

@@ -75,3 +75,14 @@ void Segmenter::delete_graph()
     graph.reset();
     grid.reset();
 }
+
+const char *parameter_problem(double w, double v, double k)
+{
+    if (!std::isfinite(w))
+        return "w must be a finite number";
+    if (!std::isfinite(v))
+        return "v must be a finite number";
+    if (!std::isfinite(k) || !(k > 0.0))
+        return "k must be a finite number greater than 0";
+    return nullptr;
+}

@@ -4,6 +4,7 @@
 
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
+#include <imaging/output_files.h>
 
 #include <QCheckBox>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 
 namespace {
@@ -392,30 +394,59 @@ TEST_F(WindowRoad, UnreadableFileIsNamedInAWarningAndChangesNothing)
     EXPECT_EQ(window.tabs->currentIndex(), 1);
 }
 
-TEST_F(WindowRoad, FailedSaveNamesEachFileAndWritesTheOthers)
+TEST_F(WindowRoad, FailedSaveNamesTheFileAndKeepsTheOldSet)
 {
     open_picture();
     paint_both_sides();
     compute();
     QTemporaryDir out_dir;
     ASSERT_TRUE(out_dir.isValid());
-    ASSERT_TRUE(QDir(out_dir.path()).mkdir("photo_object.png")); // in the way of one file
     window.save_answer = out_dir.path();
+    printed_by([this] { window.save_action->trigger(); });
+    QFile mask(QDir(out_dir.path()).filePath("photo_mask.png"));
+    ASSERT_TRUE(mask.open(QIODevice::ReadOnly));
+    const QByteArray old_mask = mask.readAll();
+    mask.close();
+    ASSERT_FALSE(old_mask.isEmpty());
+    // The next save fails at putting the object picture in place: nothing changes.
+    set_write_fault_hook([](WriteStep step, const QString &path) {
+        return step == WriteStep::rename && path.endsWith("photo_object.png") ? ENOSPC : 0;
+    });
+    window.k_edit->setText("5");
+    compute();
     window.overwrite_answer = true;
     const std::string out = printed_by([this] { window.save_action->trigger(); });
+    set_write_fault_hook({});
     ASSERT_EQ(window.warnings.size(), 1);
     EXPECT_TRUE(window.warnings[0].contains("photo_object.png"));
-    EXPECT_FALSE(window.warnings[0].contains("photo_mask.png"));
+    EXPECT_TRUE(window.warnings[0].contains("No space left on device"));
     EXPECT_NE(out.find("Could not write"), std::string::npos) << out;
-    EXPECT_TRUE(QFile::exists(QDir(out_dir.path()).filePath("photo_mask.png")));
-    EXPECT_TRUE(QFile::exists(QDir(out_dir.path()).filePath("photo_background.png")));
+    ASSERT_TRUE(mask.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mask.readAll(), old_mask);
 
     window.warnings.clear();
     window.save_answer = out_dir.filePath("missing/dir");
     printed_by([this] { window.save_action->trigger(); });
     ASSERT_EQ(window.warnings.size(), 1);
-    for (const char *name : {"photo_mask.png", "photo_object.png", "photo_background.png"})
-        EXPECT_TRUE(window.warnings[0].contains(QString::fromLatin1(name))) << name;
+    EXPECT_TRUE(window.warnings[0].contains("missing/dir")) << window.warnings[0].toStdString();
+}
+
+TEST_F(WindowRoad, ParametersThatCannotSegmentAreRefusedAndTheStrokesStay)
+{
+    open_picture();
+    paint_both_sides();
+    const QImage painted = window.source_pixmap.toImage();
+    for (QLineEdit *field : {window.k_edit, window.w_edit}) {
+        window.warnings.clear();
+        const QString good = field->text();
+        field->setText(field == window.k_edit ? "-2" : "inf");
+        const std::string out = compute();
+        field->setText(good);
+        ASSERT_EQ(window.warnings.size(), 1);
+        EXPECT_TRUE(window.warnings[0].startsWith("Cannot compute"));
+        EXPECT_EQ(out.find("Flow = "), std::string::npos) << out;
+        EXPECT_EQ(window.source_pixmap.toImage(), painted);
+    }
 }
 
 TEST_F(WindowRoad, CancelledSaveWritesNothing)

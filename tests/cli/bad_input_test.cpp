@@ -71,6 +71,17 @@ TEST_F(BadInput, MissingOrUnreadablePictures)
         refused({text, strokes, "-o", out})
             .startsWith(QString("vellacut-cli: %1: cannot be read as a picture: ").arg(text)));
     EXPECT_TRUE(refused({image, out, "-o", out}).contains("is a directory"));
+    EXPECT_EQ(refused({image, text + "/x.png", "-o", out}),
+              QString("vellacut-cli: %1/x.png: cannot be opened: Not a directory").arg(text));
+    // A PNG cut short: the image plugin's own warnings stay off standard error.
+    const QString cut = dir.filePath("cut.png");
+    QFile cut_file(cut);
+    ASSERT_TRUE(cut_file.open(QIODevice::WriteOnly));
+    const QByteArray whole = file_bytes(image);
+    cut_file.write(whole.left(whole.size() / 2));
+    cut_file.close();
+    EXPECT_TRUE(refused({cut, strokes, "-o", out})
+                    .startsWith(QString("vellacut-cli: %1: cannot be read as a picture").arg(cut)));
 }
 
 TEST_F(BadInput, StrokesOfAnotherSize)
@@ -131,7 +142,7 @@ TEST_F(BadInput, AFolderInPlaceOfAResultStopsTheRunBeforeAnyFileIsReplaced)
     EXPECT_EQ(run.exit_code, exit_code::cannot_write);
     EXPECT_EQ(run.err_lines(),
               QStringList {QString("vellacut-cli: %1: is a directory, cannot be replaced by a "
-                                   "picture")
+                                   "file")
                                .arg(QDir(out).filePath("photo_object.png"))});
     EXPECT_EQ(folder_entries(out), QStringList {"photo_object.png"});
 }
@@ -154,6 +165,12 @@ TEST_F(BadInput, ParametersThatAreNotNumbers)
     EXPECT_EQ(refused({image, strokes, "-o", out, "-k", "nan"}),
               "vellacut-cli: option -k: \"nan\" is not a number (see vellacut-cli --help)");
     EXPECT_TRUE(refused({image, strokes, "--frobnicate"}).contains("unknown option"));
+    // A k of 0 or below gives weights that are negative or not numbers.
+    for (const char *k : {"0", "-2", "-0.5"})
+        EXPECT_EQ(refused({image, strokes, "-o", out, "-v", "0", "-k", k}),
+                  QString("vellacut-cli: -w 1.0 -v 0 -k %1: k must be a finite number greater "
+                          "than 0 (see vellacut-cli --help)")
+                      .arg(k));
 }
 
 TEST_F(BadInput, AbsurdlyLargePicture)

@@ -1,11 +1,14 @@
 // vellacut-maxflow end to end: the built program is run on files written by the test, and its
 // output, cut file and exact exit status are checked, including every kind of bad input.
+#include "small_disk.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -208,6 +211,82 @@ TEST_F(MaxflowCli, UnwritableCutFileIsStatusThree)
         run({"--cut", (dir / "no" / "such" / "cut.txt").string(), input("small.max", SMALL)});
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+}
+
+TEST_F(MaxflowCli, FlowsPrintInFullAndRoundingIsNeverSilent)
+{
+    struct Case
+    {
+        const char *name;
+        std::string text;
+        int status;
+        const char *out;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"integral", "p max 3 2\nn 1 s\nn 3 t\na 1 2 100000\na 2 3 250000\n", 0, "100000\n", false},
+        {"fraction", "p max 2 1\nn 1 s\nn 2 t\na 1 2 0.25\n", 0, "0.25\n", false},
+        // 1e8 - 1 rounds back to 1e8 in single precision: the answer may be off, and says so.
+        {"near1e8", "p max 4 3\nn 1 s\nn 4 t\na 1 2 100000000\na 2 3 1\na 3 4 100000000\n", 0,
+         "1\n", true},
+        {"infinite", "p max 2 2\nn 1 s\nn 2 t\na 1 2 3e38\na 1 2 3e38\n", 2, "", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = input(std::string(c.name) + ".max", c.text);
+        fs::remove(dir / "cut.txt");
+        const ProgramRun r = run({"--cut", (dir / "cut.txt").string(), file});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(fs::exists(dir / "cut.txt"), c.status == 0) << "no cut file for a refused flow";
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err.find("warning: " + file + ": capacities or their sums exceed 2^24")
+                      != std::string::npos,
+                  c.warned)
+            << r.err;
+        EXPECT_EQ(r.err.find("exceeds the single-precision range") != std::string::npos,
+                  c.status != 0)
+            << r.err;
+    }
+}
+
+TEST_F(MaxflowCli, InputsThatCannotBeAProblemAreOneLineAndStatusTwo)
+{
+    const std::string sparse = input("sparse.max", "");
+    fs::resize_file(sparse, std::uintmax_t {1} << 40);
+    const std::string file = input("small.max", SMALL);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"/dev/zero"}, "vellacut-maxflow: /dev/zero: not a regular file"},
+        {{sparse}, "vellacut-maxflow: " + sparse + ":1: line longer than 1 MiB"},
+        {{input("count.max", "p max 100000000000000000000000 1\n")}, ":1: node count"},
+        {{"--cut", file, file}, "vellacut-maxflow: " + file + ": is the input file"},
+    };
+    for (const auto &[arguments, start] : cases) {
+        SCOPED_TRACE(start);
+        const ProgramRun r = run(arguments);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(start), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "exactly one line: " << r.err;
+    }
+    EXPECT_EQ(file_text(file), SMALL);
+}
+
+TEST_F(MaxflowCli, ACutFileOnAFullDiskKeepsTheOldOne)
+{
+    const SmallDisk disk((dir / "disk").string(), 64);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    const fs::path cut = dir / "disk" / "cut.txt";
+    write_file(cut, "old\n");
+    disk.fill();
+    const ProgramRun r = run({"--cut", cut.string(), input("small.max", SMALL)});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(file_text(cut), "old\n");
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir / "disk"))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string> {"cut.txt", "filler"}));
 }
 
 TEST_F(MaxflowCli, CutOfARandomGridCostsExactlyTheFlow)

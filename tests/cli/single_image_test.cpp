@@ -1,6 +1,7 @@
 // One image end to end: the files, the console lines and the statistics of vellacut-cli compared
 // with what the window's code gives for the same pictures.
 #include "cli_run.h"
+#include "pair_folder.h"
 #include "test_pictures.h"
 
 #include <QDir>
@@ -14,28 +15,13 @@
 
 namespace {
 
-class SingleImage : public testing::Test
+class SingleImage : public PairFolder
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
-        ASSERT_TRUE(write_test_pair(dir.path(), "photo", 48, 36, 7));
-        image = dir.filePath("photo.png");
-        strokes = dir.filePath("photo-strokes.png");
-        out = dir.filePath("out");
-    }
-
     QString output(const char *suffix) const
     {
         return QDir(out).filePath(QString("photo") + suffix);
     }
-
-    QTemporaryDir dir;
-    QString image;
-    QString strokes;
-    QString out;
 };
 
 } // namespace

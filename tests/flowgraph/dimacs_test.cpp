@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <string>
 #include <string_view>
@@ -82,6 +84,9 @@ TEST(DimacsParse, EveryBadInputNamesItsLine)
         {"p min 3 1\n", 1, "problem type 'min' is not supported"},
         {"p max 1 0\n", 1, "node count 1 is out of range"},
         {"p max 3000000000 0\n", 1, "node count 3000000000 is out of range"},
+        {"p max 100000000000000000000000 1\n", 1,
+         "node count '100000000000000000000000' is out of range"},
+        {"p max 3 99999999999999999999\n", 1, "arc count '99999999999999999999' is out of range"},
         {"p max 3 -1\n", 1, "arc count -1 is out of range"},
         {"c\np max 3 1\np max 3 1\n", 3, "second problem line (the first is line 2)"},
         {"n 1 s\np max 3 1\n", 1, "node line before the problem line"},
@@ -182,6 +187,51 @@ TEST(DimacsFile, ReadsAFileAndReportsOneThatCannotBeRead)
     const DimacsParseResult directory = read_dimacs_file(dir.string());
     EXPECT_EQ(directory.line, 0);
     EXPECT_NE(directory.error.find("cannot read"), std::string::npos) << directory.error;
+}
+
+// Every allocation above this many bytes fails while it is not 0, as when memory runs out.
+std::size_t failing_allocations_above = 0;
+
+TEST(DimacsFile, ReadsInPiecesWithinMemory)
+{
+    const std::filesystem::path dir = testing::TempDir();
+    const std::string path = (dir / "dimacs_pieces_test.max").string();
+    // Lines that straddle the reader's 64 KiB pieces, and a last line without a line break.
+    std::string text = "p max 5 20000\nn 1 s\nn 5 t\n";
+    for (int k = 0; k < 20000; ++k)
+        text += "a " + std::to_string(1 + k % 4) + " " + std::to_string(2 + k % 4) + " "
+            + std::to_string(k % 97) + (k + 1 < 20000 ? "\n" : "");
+    const auto write = [&](const std::string &contents) {
+        std::FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(contents.data(), 1, contents.size(), f);
+        std::fclose(f);
+    };
+    write(text);
+    const DimacsParseResult whole = parse_dimacs(text);
+    const DimacsParseResult read = read_dimacs_file(path);
+    ASSERT_TRUE(read.ok()) << read.error;
+    ASSERT_EQ(read.problem.arcs.size(), whole.problem.arcs.size());
+    for (std::size_t k = 0; k < read.problem.arcs.size(); ++k)
+        EXPECT_TRUE(read.problem.arcs[k].head == whole.problem.arcs[k].head
+                    && read.problem.arcs[k].capacity == whole.problem.arcs[k].capacity);
+
+    // Out of memory while reading: reported as such, with the line, not as an exception.
+    failing_allocations_above = 64 * 1024;
+    const DimacsParseResult starved = read_dimacs_file(path);
+    failing_allocations_above = 0;
+    EXPECT_TRUE(starved.out_of_memory);
+    EXPECT_EQ(starved.line, 1);
+    EXPECT_TRUE(starved.problem.arcs.empty());
+
+    std::remove(path.c_str());
+    // A count beyond memory is refused before anything is allocated for it.
+    const DimacsParseResult greedy = parse_dimacs("p max 1000 1073741824\n");
+    if (greedy.ok() || greedy.error.find("declares") == std::string::npos)
+        GTEST_SKIP() << "this machine has over 64 GiB of memory: " << greedy.error;
+    EXPECT_NE(greedy.error.find("nodes and 1073741824 arcs, which need about 65537 MiB"),
+              std::string::npos)
+        << greedy.error;
 }
 
 DimacsProblem problem_of(int node_count, int source, int sink, std::vector<DimacsArc> arcs)
@@ -334,3 +384,27 @@ TEST(DimacsBuild, RandomProblemsSolveLikeTheOracle)
 }
 
 } // namespace
+
+// Allocations of this test program go through here, so that a test can make large ones fail.
+// The pair of replacements below is malloc and free, which the compiler cannot see.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void *operator new(std::size_t size)
+{
+    if (failing_allocations_above != 0 && size > failing_allocations_above)
+        throw std::bad_alloc();
+    if (void *block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void *block, std::size_t) noexcept
+{
+    std::free(block);
+}

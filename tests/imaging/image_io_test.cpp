@@ -1,5 +1,6 @@
-// Loading pictures (with the size bound) and atomic PNG writes.
+// Loading pictures (with the size bound) and PNG encoding.
 #include <imaging/image_io.h>
+#include <imaging/output_files.h>
 
 #include <QBuffer>
 #include <QDir>
@@ -62,7 +63,7 @@ QByteArray png_header(std::uint32_t width, std::uint32_t height)
 
 } // namespace
 
-TEST(ImageIo, WrittenPngReadsBackIdentically)
+TEST(ImageIo, EncodedPngReadsBackIdentically)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -71,37 +72,17 @@ TEST(ImageIo, WrittenPngReadsBackIdentically)
         for (int x = 0; x < 7; ++x)
             image.setPixel(x, y, qRgb(x * 30, y * 50, 77));
     const QString path = dir.filePath("a.png");
-    EXPECT_EQ(write_png(image, path), QString());
+    EXPECT_EQ(write_output_set(dir.path(), {{"a.png", encode_png(image)}}), QString());
     const LoadedImage loaded = load_image(path);
     ASSERT_TRUE(loaded.ok()) << loaded.error.toStdString();
     EXPECT_TRUE(loaded.error.isEmpty());
     EXPECT_EQ(loaded.image.convertToFormat(QImage::Format_RGB888), image);
-    // Overwriting replaces the file and leaves no temporary file behind.
-    image.fill(Qt::white);
-    EXPECT_EQ(write_png(image, path), QString());
-    EXPECT_EQ(load_image(path).image.convertToFormat(QImage::Format_RGB888), image);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"a.png"});
+    EXPECT_TRUE(encode_png(QImage()).isEmpty());
     // A name in the high-density screen form does not change the picture's scale.
     const QString hidpi = dir.filePath("b@2x.png");
     ASSERT_TRUE(image.save(hidpi, "PNG"));
     ASSERT_EQ(QImage(hidpi).devicePixelRatio(), 2.0) << "Qt no longer reads the name; test moot";
     EXPECT_EQ(load_image(hidpi).image.devicePixelRatio(), 1.0);
-}
-
-TEST(ImageIo, FailedWritesReportAReasonAndLeaveNoFile)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QImage image(3, 3, QImage::Format_RGB888);
-    image.fill(Qt::black);
-    const QString missing_dir = dir.filePath("no/such/dir/a.png");
-    EXPECT_FALSE(write_png(image, missing_dir).isEmpty());
-    EXPECT_FALSE(QFile::exists(missing_dir));
-    // A directory where the file should go.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.png"));
-    EXPECT_FALSE(write_png(image, dir.filePath("taken.png")).isEmpty());
-    EXPECT_FALSE(write_png(QImage(), dir.filePath("null.png")).isEmpty());
-    EXPECT_FALSE(QFile::exists(dir.filePath("null.png")));
 }
 
 TEST(ImageIo, UnreadableFilesCarryTheReason)
@@ -111,16 +92,19 @@ TEST(ImageIo, UnreadableFilesCarryTheReason)
     const LoadedImage none = load_image(QString());
     EXPECT_FALSE(none.ok());
     EXPECT_FALSE(none.error.isEmpty());
-    const LoadedImage missing = load_image(dir.filePath("missing.png"));
-    EXPECT_FALSE(missing.ok());
-    EXPECT_FALSE(missing.error.isEmpty());
+    // Missing, a folder, not openable, not decodable: four different reasons.
+    EXPECT_EQ(load_image(dir.filePath("missing.png")).error, "no such file");
+    EXPECT_EQ(load_image(dir.path()).error, "is a directory, not a picture");
     QFile text(dir.filePath("notes.png"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("this is no picture\n");
     text.close();
     const LoadedImage garbage = load_image(text.fileName());
     EXPECT_FALSE(garbage.ok());
-    EXPECT_FALSE(garbage.error.isEmpty());
+    EXPECT_TRUE(garbage.error.startsWith("cannot be read as a picture: "))
+        << garbage.error.toStdString();
+    // A path through a file fails to open for a reason that even root meets.
+    EXPECT_EQ(load_image(text.fileName() + "/x.png").error, "cannot be opened: Not a directory");
 }
 
 TEST(ImageIo, AbsurdSizesAreRefusedBeforeDecoding)

@@ -155,6 +155,37 @@ TEST(ComputeTest, WeightsThatAreNotNumbersJoinNothing)
     }
 }
 
+// With v = 0 the exponent is the gradient ratio alone, exactly 1 along a step edge, where a
+// negative k gives the negative weight k^-1. It reaches the graph as 0, not as a negative
+// capacity that would make the flow negative.
+TEST(ComputeTest, NegativeWeightsJoinNothing)
+{
+    for (const bool engine : {false, true}) {
+        SCOPED_TRACE(engine ? "engine" : "oracle");
+        Segmenter seg;
+        set_image(seg, 8, 6, [](int x, int) { return x < 4 ? 20 : 200; });
+        whole_region(seg);
+        seg.k = -2.0;
+        seg.v = 0.0;
+        add_background(seg, 0, 0);
+        add_background(seg, 1, 3);
+        add_object(seg, 6, 2);
+        add_object(seg, 7, 5);
+        ComputeResult result;
+        if (engine)
+            captured_compute(seg, &result);
+        else
+            console_text_of([&] { result = pixel_by_pixel::compute(seg); });
+        ASSERT_EQ(result, ComputeResult::done);
+        EXPECT_EQ(seg.edge_weight(3 * 6 + 2), -0.5);
+        for (int p = 0; p < seg.graph->arc_pairs_added(); ++p) {
+            EXPECT_GE(seg.graph->forward_residual(p), 0.0f) << "pair " << p;
+            EXPECT_GE(seg.graph->reverse_residual(p), 0.0f) << "pair " << p;
+        }
+        EXPECT_GE(seg.graph->flow_value(), 0.0f);
+    }
+}
+
 struct RefusalCase
 {
     int background_seeds;

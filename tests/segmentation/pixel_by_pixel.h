@@ -49,7 +49,7 @@ inline void build_edges(Segmenter &seg)
         for (int y = seg.roi_y_begin; y < seg.roi_y_end; ++y) {
             const int i = x * seg.height + y;
             const double weight = seg.edge_weight(i);
-            const float c = std::isnan(weight) ? 0.0f : static_cast<float>(weight);
+            const float c = weight > 0.0 ? static_cast<float>(weight) : 0.0f;
             if (y < seg.height - 1)
                 seg.graph->add_edge(i, i + 1, c, c);
             if (x < seg.width - 1)

@@ -39,6 +39,7 @@ struct DimacsParseResult
     DimacsProblem problem;
     std::string error; // empty on success
     long line = 0;
+    bool out_of_memory = false; // the error is that memory ran out while reading `line`
 
     bool ok() const { return error.empty(); }
 };
@@ -50,9 +51,18 @@ struct DimacsParseResult
 // is reported with its line; nothing in the text can make the parser crash.
 [[nodiscard]] DimacsParseResult parse_dimacs(std::string_view text);
 
-// Reads the file at path whole and parses it. A file that cannot be opened or read gives an
-// error with line 0 that carries the system's reason.
+// Reads the file at path piece by piece and parses it, holding at most one line of text at a
+// time; a line longer than 1 MiB is an error. Refused with line 0: a file that cannot be opened
+// or read (with the system's reason), and anything but a regular file (/dev/zero, a pipe).
+// A problem line declaring more nodes and arcs than the machine's memory can hold is refused
+// before anything is allocated for them; running out of memory all the same is reported with
+// out_of_memory set.
 [[nodiscard]] DimacsParseResult read_dimacs_file(const std::string &path);
+
+// True when single precision may not hold the problem's numbers exactly: a capacity of 2^24 or
+// more, or capacities out of the source or into the sink that add up to that. Beyond 2^24 floats no
+// longer hold every integer, so sums of capacities, and with them the flow, may be rounded.
+[[nodiscard]] bool dimacs_beyond_exact_floats(const DimacsProblem &problem);
 
 // One arc pair of the graph built from a problem: tail -> head with residual capacity and
 // head -> tail with residual reverse_capacity.

@@ -1,9 +1,10 @@
-// Reading pictures and writing result PNG files, with failures carried back as text.
+// Reading pictures and encoding result PNG files, with failures carried back as text.
 #pragma once
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <span>
 #include <vector>
@@ -23,7 +24,8 @@ struct LoadedImage
 
 // Reads the picture at `path`, its format guessed from the contents, with a device pixel ratio
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
-// that says so.
+// that says so. The error tells a missing file ("no such file"), a folder, a file that cannot
+// be opened (with the system's reason) and one that cannot be decoded apart.
 [[nodiscard]] LoadedImage load_image(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
@@ -38,11 +40,18 @@ struct LoadedImage
 // valid for the call.
 [[nodiscard]] std::vector<QByteArray> encode_pngs(std::span<const QImage *const> images);
 
-// Writes `image` as a PNG file at `path` through a temporary file that replaces `path` only once
-// it is complete, so a failed write never leaves a truncated file. Returns an empty string on
-// success, otherwise the reason.
+// Writes `image` as a PNG file at `path` through write_output_set, so that a failed write never
+// leaves a truncated file and keeps an old one. Returns an empty string on success, otherwise
+// one line naming the file and the reason.
 [[nodiscard]] QString write_png(const QImage &image, const QString &path);
 
 // write_png for contents already encoded by encode_png; an empty `png` is refused as a picture
 // that could not be encoded.
 [[nodiscard]] QString write_png_bytes(const QByteArray &png, const QString &path);
+
+// Encodes pictures[n] as the PNG file names[n] in `dir`, side by side on the cores, and writes
+// the files with write_output_set: all or none. The first picture is encoded last, so a flat
+// mask given first does not hold up the others. Returns an empty string on success, otherwise
+// one line naming the file and the reason.
+[[nodiscard]] QString write_png_set(const QString &dir, const QStringList &names,
+                                    std::span<const QImage *const> pictures);

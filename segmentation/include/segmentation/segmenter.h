@@ -227,11 +227,12 @@ private:
     double likelihood_by_level[256] = {};
     std::vector<double> weights; // edge_weight of every pixel, kept by a build
     // The capacity a pixel's arc pairs carry: its weight rounded to float, or 0 when the weight
-    // is not a number (a negative k, or an infinite likelihood times v = 0). The solver takes
-    // any capacity but 0 as usable, so a NaN on a path between its trees would be pushed forever.
+    // is negative or not a number (a k that parameter_problem refuses, or an infinite likelihood
+    // times v = 0). The solver takes any capacity but 0 as usable, so a NaN on a path between
+    // its trees would be pushed forever, and a negative one would make the flow negative.
     static float edge_capacity(double weight)
     {
-        return std::isnan(weight) ? 0.0f : static_cast<float>(weight);
+        return weight > 0.0 ? static_cast<float>(weight) : 0.0f;
     }
     // Adds the arc pairs of region pixel i (at row y, column x) with capacity c to whichever
     // graph there is: to the pixel below and to the one on the right, where they exist.
@@ -250,6 +251,10 @@ private:
             graph->add_edge(i, i + height, c, c);
     }
 };
+
+// Why the parameters cannot segment, or nullptr when they can: w, v and k must be finite and
+// k greater than 0 (a weight k^-e of a negative k is negative or not a number).
+const char *parameter_problem(double w, double v, double k);
 
 // Error function handed to every graph: prints "error: <message>" on the console and flushes.
 // The graph ends the process right after it returns.
