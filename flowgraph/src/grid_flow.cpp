@@ -41,6 +41,63 @@ void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
 
 } // namespace
 
+// One search's state. The single-thread solve has one worker over the whole grid; a worker only
+// ever touches the cells its trees can reach, so several may run at once on parts of the grid
+// that no residual arc joins. The cells, the indexing and the watcher are the grid's.
+class GridFlow::Worker
+{
+public:
+    explicit Worker(GridFlow &grid_in)
+        : grid(grid_in)
+        , cells(grid_in.cells)
+        , error_fn(grid_in.error_fn)
+        , control(grid_in.control)
+    {
+    }
+
+    // Makes the nodes of roots that have terminal capacity roots of their trees, and queues them.
+    void init_trees(const std::vector<std::uint32_t> &roots);
+    // Runs the search until no active node is left or a watcher asks to stop.
+    void run();
+    // Nothing left in the active or orphan lists.
+    bool idle() const
+    {
+        return orphans.empty() && active_taken == active_now.size() && active_later.empty();
+    }
+
+    float flow = 0.0f;
+    std::uint64_t augmentations = 0;
+    bool stopped = false;
+
+private:
+    std::uint32_t neighbour(std::uint32_t i, int d) const { return grid.neighbour(i, d); }
+    void activate(std::uint32_t v);
+    std::uint32_t pop_active();
+    template<bool Sink>
+    int grow(std::uint32_t v);
+    void augment(std::uint32_t v, int d);
+    void make_orphan(std::uint32_t v);
+    void process_orphans();
+    template<bool Sink>
+    void adopt(std::uint32_t v);
+    bool poll_stop();
+
+    const GridFlow &grid;
+    Cell *const cells;
+    const ErrorFn error_fn;
+    SolveControl *const control;
+
+    // Active nodes, first in first out: the list being taken from and the one being filled.
+    std::vector<std::uint32_t> active_now;
+    std::size_t active_taken = 0;
+    std::vector<std::uint32_t> active_later;
+    std::vector<std::uint32_t> orphans; // first in first out
+    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
+    std::int32_t clock = 0;
+    std::uint64_t published = 0; // augmentations already added to the watcher's progress
+    std::uint32_t steps = 0; // main-loop steps and adoptions since the last poll
+};
+
 GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     : width(grid_width)
     , height(grid_height)
@@ -113,11 +170,27 @@ float GridFlow::maxflow()
     if (solved)
         fatal("maxflow() runs only once on a grid!");
     solved = true;
-    // The first step polls, so that a solve asked to stop before it starts does no work.
-    steps = POLL_STEPS - 1;
     if (control)
         control->progress.store(0, std::memory_order_relaxed);
-    init_trees();
+    Worker worker(*this);
+    // The flow counted by the terminal weights comes first, so that the sum rounds as it always
+    // has.
+    worker.flow = flow;
+    worker.init_trees(terminal_nodes);
+    std::vector<std::uint32_t>().swap(terminal_nodes);
+    worker.run();
+    flow = worker.flow;
+    stopped = worker.stopped;
+    work_left = !worker.idle();
+    if (control)
+        control->progress.store(worker.augmentations, std::memory_order_relaxed);
+    return flow;
+}
+
+void GridFlow::Worker::run()
+{
+    // The first step polls, so that a solve asked to stop before it starts does no work.
+    steps = POLL_STEPS - 1;
     std::uint32_t current = FlowGraph::NO_NODE;
     for (;;) {
         if (current != FlowGraph::NO_NODE && cells[current].tree == FREE)
@@ -145,14 +218,11 @@ float GridFlow::maxflow()
         if (stopped)
             break;
     }
-    if (control)
-        control->progress.store(augmentations, std::memory_order_relaxed);
-    return flow;
 }
 
-void GridFlow::init_trees()
+void GridFlow::Worker::init_trees(const std::vector<std::uint32_t> &roots)
 {
-    for (const std::uint32_t i : terminal_nodes) {
+    for (const std::uint32_t i : roots) {
         Cell &c = cells[i];
         if (c.tree != FREE || c.terminal == 0.0f)
             continue;
@@ -161,10 +231,9 @@ void GridFlow::init_trees()
         c.depth = 1;
         activate(i);
     }
-    std::vector<std::uint32_t>().swap(terminal_nodes);
 }
 
-void GridFlow::activate(std::uint32_t v)
+void GridFlow::Worker::activate(std::uint32_t v)
 {
     Cell &c = cells[v];
     if (c.queued)
@@ -173,7 +242,7 @@ void GridFlow::activate(std::uint32_t v)
     push_or_die(active_later, v, error_fn);
 }
 
-std::uint32_t GridFlow::pop_active()
+std::uint32_t GridFlow::Worker::pop_active()
 {
     for (;;) {
         if (active_taken == active_now.size()) {
@@ -203,7 +272,7 @@ std::uint32_t GridFlow::pop_active()
 // shortens their path, and the first neighbour of the other tree ends the scan. Returns the
 // direction of that neighbour, or -1.
 template<bool Sink>
-int GridFlow::grow(std::uint32_t v)
+int GridFlow::Worker::grow(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
     const Cell &c = cells[v];
@@ -233,7 +302,7 @@ int GridFlow::grow(std::uint32_t v)
 // neighbour in direction d, v in the source tree and w in the sink tree. Tree arcs that saturate
 // make their child (source tree) or their tail (sink tree) an orphan, and so does a root whose
 // terminal capacity runs out.
-void GridFlow::augment(std::uint32_t v, int d)
+void GridFlow::Worker::augment(std::uint32_t v, int d)
 {
     const std::uint32_t w = neighbour(v, d);
     float bottleneck = cells[v].residual[d];
@@ -294,13 +363,13 @@ void GridFlow::augment(std::uint32_t v, int d)
     ++augmentations;
 }
 
-void GridFlow::make_orphan(std::uint32_t v)
+void GridFlow::Worker::make_orphan(std::uint32_t v)
 {
     cells[v].parent = PARENT_NONE;
     push_or_die(orphans, v, error_fn);
 }
 
-void GridFlow::process_orphans()
+void GridFlow::Worker::process_orphans()
 {
     // First in, first out; orphans that a release causes are handled in the same pass.
     for (std::size_t k = 0; k < orphans.size(); ++k) {
@@ -318,7 +387,7 @@ void GridFlow::process_orphans()
 // Finds orphan v the nearest parent in its tree whose own path still reaches the terminal, or
 // releases v, queueing the neighbours that could take it back and orphaning its children.
 template<bool Sink>
-void GridFlow::adopt(std::uint32_t v)
+void GridFlow::Worker::adopt(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
     // Residual of the arc along which flow would pass between v and its neighbour in direction
@@ -393,10 +462,11 @@ void GridFlow::adopt(std::uint32_t v)
     }
 }
 
-bool GridFlow::poll_stop()
+bool GridFlow::Worker::poll_stop()
 {
     steps = 0;
-    control->progress.store(augmentations, std::memory_order_relaxed);
+    control->progress.fetch_add(augmentations - published, std::memory_order_relaxed);
+    published = augmentations;
     if (control->stop_requested())
         stopped = true;
     return stopped;
@@ -404,7 +474,7 @@ bool GridFlow::poll_stop()
 
 bool GridFlow::check_solved() const
 {
-    if (!orphans.empty() || active_taken != active_now.size() || !active_later.empty())
+    if (work_left)
         return false;
     const auto n = static_cast<std::uint32_t>(node_count());
     for (std::uint32_t v = first; v < first + n; ++v) {

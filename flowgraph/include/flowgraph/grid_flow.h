@@ -104,18 +104,11 @@ private:
         return i + static_cast<std::uint32_t>(offsets[d]);
     }
 
+    // The state of one search (lists, scratch, clock, counters) over the cells it owns; defined
+    // in the .cpp.
+    class Worker;
+
     [[noreturn]] void fatal(const char *message) const;
-    void init_trees();
-    void activate(std::uint32_t v);
-    std::uint32_t pop_active();
-    template<bool Sink>
-    int grow(std::uint32_t v);
-    void augment(std::uint32_t v, int d);
-    void make_orphan(std::uint32_t v);
-    void process_orphans();
-    template<bool Sink>
-    void adopt(std::uint32_t v);
-    bool poll_stop();
 
     int width = 0;
     int height = 0;
@@ -133,16 +126,9 @@ private:
     float flow = 0.0f;
     bool solved = false;
 
-    // Active nodes, first in first out: the list being taken from and the one being filled.
-    std::vector<std::uint32_t> active_now;
-    std::size_t active_taken = 0;
-    std::vector<std::uint32_t> active_later;
-    std::vector<std::uint32_t> orphans; // first in first out
-    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
-    std::int32_t clock = 0;
+    // Something was left in a search's active or orphan lists when the solve ended.
+    bool work_left = false;
 
     SolveControl *control = nullptr;
-    std::uint64_t augmentations = 0;
-    std::uint32_t steps = 0; // adoptions since the last poll
     bool stopped = false;
 };
