@@ -36,7 +36,7 @@ constexpr std::size_t PREFETCH_AHEAD = 16;
 constexpr std::int32_t DEPTH_INFINITE = 2147483647;
 // Below this many nodes a solve stays on one thread: starting threads and merging cost more than
 // the second core saves.
-constexpr int PARALLEL_MIN_NODES = 1 << 18;
+constexpr int PARALLEL_MIN_NODES = 1 << 17;
 // Strips a parallel solve starts from.
 constexpr int DEFAULT_STRIPS = 2;
 
