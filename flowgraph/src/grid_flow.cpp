@@ -126,8 +126,14 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (grid_nodes >= FlowGraph::MAX_NODES / 2)
         fatal("Grid too large!");
-    const std::uint64_t margin = static_cast<std::uint64_t>(height) + 1;
-    const std::uint64_t records = grid_nodes + 2 * margin;
+    const auto h = static_cast<std::uint64_t>(height);
+    const std::uint64_t pair_records = 2 * h;
+    const std::uint64_t used = (static_cast<std::uint64_t>(width) + 1) / 2 * pair_records;
+    // Even, so that parity tells the column; a multiple of 4, so that aligned 2 x 2 blocks are.
+    const std::uint64_t margin = (pair_records + 4 + 3) / 4 * 4;
+    const std::uint64_t records = used + 2 * margin;
+    if (records > UINT32_MAX)
+        fatal("Grid too large!");
     // Each array starts on a cache line.
     const auto array_bytes = [&](std::size_t record_bytes) {
         return (records * record_bytes + 63) / 64 * 64;
@@ -152,10 +158,16 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     nodes.link = bytes;
     nodes.queued = bytes + link_bytes;
     first = static_cast<std::uint32_t>(margin);
-    offsets[UP] = -1;
-    offsets[DOWN] = 1;
-    offsets[LEFT] = -static_cast<std::int64_t>(height);
-    offsets[RIGHT] = height;
+    records_used = static_cast<std::uint32_t>(used);
+    const auto pair = static_cast<std::int64_t>(pair_records);
+    for (std::int64_t(&o)[4] : offsets) {
+        o[UP] = -2;
+        o[DOWN] = 2;
+    }
+    offsets[0][LEFT] = -(pair - 1);
+    offsets[0][RIGHT] = 1;
+    offsets[1][LEFT] = -1;
+    offsets[1][RIGHT] = pair - 1;
 }
 
 GridFlow::~GridFlow()
@@ -183,9 +195,9 @@ void GridFlow::add_down(int i, float cap, float rev_cap)
         fatal("add_down() cannot be used after maxflow()!");
     if (i % height == height - 1)
         fatal("add_down() from the last row!");
-    Residuals *r = &nodes.residuals[record(i)];
-    r[0].toward[DOWN] += not_nan(cap);
-    r[1].toward[UP] += not_nan(rev_cap);
+    const std::uint32_t v = record(i);
+    nodes.residuals[v].toward[DOWN] += not_nan(cap);
+    nodes.residuals[neighbour(v, DOWN)].toward[UP] += not_nan(rev_cap);
 }
 
 void GridFlow::add_right(int i, float cap, float rev_cap)
@@ -194,9 +206,9 @@ void GridFlow::add_right(int i, float cap, float rev_cap)
         fatal("add_right() cannot be used after maxflow()!");
     if (i / height == width - 1)
         fatal("add_right() from the last column!");
-    Residuals *r = &nodes.residuals[record(i)];
-    r[0].toward[RIGHT] += not_nan(cap);
-    r[height].toward[LEFT] += not_nan(rev_cap);
+    const std::uint32_t v = record(i);
+    nodes.residuals[v].toward[RIGHT] += not_nan(cap);
+    nodes.residuals[neighbour(v, RIGHT)].toward[LEFT] += not_nan(rev_cap);
 }
 
 float GridFlow::maxflow()
@@ -508,8 +520,7 @@ bool GridFlow::check_solved() const
 {
     if (work_left)
         return false;
-    const auto n = static_cast<std::uint32_t>(node_count());
-    for (std::uint32_t v = first; v < first + n; ++v) {
+    for (std::uint32_t v = first; v < first + records_used; ++v) {
         const std::uint8_t tree = nodes.tree_of(v);
         if (tree == FREE) {
             if (nodes.terminal[v] != 0.0f)

@@ -121,11 +121,20 @@ private:
         }
     };
 
-    // Record index of public node i.
-    std::uint32_t record(int i) const { return first + static_cast<std::uint32_t>(i); }
-    std::uint32_t neighbour(std::uint32_t i, int d) const
+    // Record index of public node i: columns are stored in pairs, interleaved row by row, so
+    // that the records of a 2 x 2 block of pixels share a cache line of residuals and a step to
+    // either side is as near in memory as a step up or down. A strip of whole column pairs is a
+    // range of records.
+    std::uint32_t record(int i) const
     {
-        return i + static_cast<std::uint32_t>(offsets[d]);
+        const auto x = static_cast<std::uint32_t>(i / height);
+        const auto y = static_cast<std::uint32_t>(i % height);
+        return first + (x >> 1) * 2 * static_cast<std::uint32_t>(height) + 2 * y + (x & 1);
+    }
+    // The records of even columns are even, those of odd columns odd.
+    std::uint32_t neighbour(std::uint32_t v, int d) const
+    {
+        return v + static_cast<std::uint32_t>(offsets[v & 1][d]);
     }
 
     // The state of one search (lists, scratch, clock, counters) over the nodes it owns; defined
@@ -137,16 +146,18 @@ private:
     int width = 0;
     int height = 0;
     ErrorFn error_fn = nullptr;
-    // Per-node arrays, each with a margin of height + 1 unused records on both ends, so that the
-    // neighbour of any node in any direction is a readable record (whose residual towards it is 0
-    // when the two are not joined). Zero bytes are a valid free node. Inside the solver a node is
-    // known by the index of its records, first + i, which no step to a neighbour takes below
-    // zero. All arrays live in one block.
+    // Per-node arrays, each with a margin of a column pair and more of unused records on both
+    // ends, so that the neighbour of any node in any direction is a readable record (whose
+    // residual towards it is 0 when the two are not joined); so is the missing partner of a last
+    // odd column. Zero bytes are a valid free node. Inside the solver a node is known by the
+    // index of its records, record(i), which no step to a neighbour takes below zero. All arrays
+    // live in one block.
     void *storage = nullptr;
     std::size_t storage_bytes = 0;
     NodeArrays nodes;
     std::uint32_t first = 0;
-    std::int64_t offsets[4] = {};
+    std::uint32_t records_used = 0; // from first: the column pairs
+    std::int64_t offsets[2][4] = {}; // by parity of the record, then direction
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
     float flow = 0.0f;
     bool solved = false;
