@@ -15,9 +15,14 @@
 #include "flowgraph/grid_flow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "capacities.h"
 #include "fatal.h"
@@ -35,6 +40,11 @@ constexpr std::int32_t DEPTH_INFINITE = 2147483647;
 // trees: with horizontal neighbours first, the photos' augmenting paths added up to 13-85 % less
 // length than with up, down, left, right (the same on synthetic pictures).
 constexpr int SCAN_ORDER[4] = {GridFlow::RIGHT, GridFlow::LEFT, GridFlow::DOWN, GridFlow::UP};
+// Below this many nodes a solve stays on one thread: starting threads and merging cost more than
+// the second core saves.
+constexpr int PARALLEL_MIN_NODES = 1 << 18;
+// Strips a parallel solve starts from.
+constexpr int DEFAULT_STRIPS = 2;
 
 // Doubles the room of a full list, or ends the process.
 template<typename T>
@@ -80,6 +90,17 @@ public:
     bool idle() const
     {
         return orphans.empty() && active_taken == active_now.size() && active_later.empty();
+    }
+
+    // Starts the clock past every stamp that other workers left in the cells, so that no stale
+    // stamp reads as confirmed now and a child's stamp never exceeds its parent's.
+    void start_clock_after(std::int32_t last) { clock = last + 1; }
+    std::int32_t clock_now() const { return clock; }
+    // Queues v when it is in a tree: its arcs are to be scanned again.
+    void wake(std::uint32_t v)
+    {
+        if (tree_of(v) != FREE)
+            activate(v);
     }
 
     float flow = 0.0f;
@@ -218,6 +239,11 @@ float GridFlow::maxflow()
     solved = true;
     if (control)
         control->progress.store(0, std::memory_order_relaxed);
+    const int strips = strips_to_use();
+    if (strips > 1) {
+        solve_in_strips(strips);
+        return flow;
+    }
     Worker worker(*this);
     // The flow counted by the terminal weights comes first, so that the sum rounds as it always
     // has.
@@ -231,6 +257,200 @@ float GridFlow::maxflow()
     if (control)
         control->progress.store(worker.augmentations, std::memory_order_relaxed);
     return flow;
+}
+
+struct GridFlow::Part
+{
+    std::size_t first_strip;
+    std::size_t end_strip;
+    std::unique_ptr<Worker> worker;
+};
+
+int GridFlow::strips_to_use() const
+{
+    int count = strip_request;
+    if (count == 0) {
+        if (std::thread::hardware_concurrency() < 2 || node_count() < PARALLEL_MIN_NODES)
+            return 1;
+        count = DEFAULT_STRIPS;
+    }
+    return std::clamp(count, 1, std::max(column_pairs(), 1));
+}
+
+// The first phase solves the strips apart. The arcs between them are stashed and held at zero, so
+// no tree, path or scan crosses a strip's edge, and each worker writes only its own cells (it
+// reads the far end's residual towards it before anything else of a neighbour's record, and that
+// residual stays zero). The strips' flows together are a feasible flow of the whole grid, and
+// their trees are trees of it, since every tree arc lies inside a strip.
+//
+// A merge restores the arcs between two neighbouring parts and wakes the tree nodes at their
+// ends, the only nodes whose scans the restored residuals change; a worker over the union then
+// carries the search on from the same trees. The last merge ends only when no augmenting path is
+// left anywhere, so the flow is maximum and the sides are those of the single-thread solve.
+void GridFlow::solve_in_strips(int count)
+{
+    const std::vector<CellRange> ranges = strip_ranges(count);
+    std::vector<std::vector<CrossingArc>> boundaries;
+    std::vector<std::vector<std::uint32_t>> roots;
+    std::vector<Part> parts;
+    try {
+        for (std::size_t k = 0; k + 1 < ranges.size(); ++k)
+            boundaries.push_back(crossing_arcs(ranges[k]));
+        roots.resize(ranges.size());
+        // Each root goes to the worker of its strip, in call order.
+        for (const std::uint32_t v : terminal_nodes) {
+            const auto after = std::upper_bound(
+                ranges.begin(), ranges.end(), v,
+                [](std::uint32_t node, const CellRange &range) { return node < range.begin; });
+            roots[static_cast<std::size_t>(after - ranges.begin()) - 1].push_back(v);
+        }
+        for (std::size_t k = 0; k < ranges.size(); ++k)
+            parts.push_back({k, k + 1, std::make_unique<Worker>(*this)});
+    } catch (const std::bad_alloc &) {
+        fatal("Not enough memory!");
+    }
+    std::vector<std::uint32_t>().swap(terminal_nodes);
+    for (std::vector<CrossingArc> &boundary : boundaries) {
+        for (CrossingArc &arc : boundary) {
+            float &forward = nodes.residuals[arc.cell].toward[arc.direction];
+            float &backward =
+                nodes.residuals[neighbour(arc.cell, arc.direction)].toward[arc.direction ^ 1];
+            arc.forward = forward;
+            arc.backward = backward;
+            forward = 0.0f;
+            backward = 0.0f;
+        }
+    }
+    for (std::size_t k = 0; k < parts.size(); ++k)
+        parts[k].worker->init_trees(roots[k]);
+    std::vector<std::vector<std::uint32_t>>().swap(roots);
+
+    // Puts a boundary's arcs back and, for a merge, wakes the tree nodes they touch.
+    const auto restore = [&](std::vector<CrossingArc> &boundary, Worker *merged) {
+        for (const CrossingArc &arc : boundary) {
+            const std::uint32_t far = neighbour(arc.cell, arc.direction);
+            nodes.residuals[arc.cell].toward[arc.direction] = arc.forward;
+            nodes.residuals[far].toward[arc.direction ^ 1] = arc.backward;
+            if (merged && (arc.forward != 0.0f || arc.backward != 0.0f)) {
+                merged->wake(arc.cell);
+                merged->wake(far);
+            }
+        }
+        std::vector<CrossingArc>().swap(boundary);
+    };
+    std::uint64_t augmentations = 0;
+    const auto retire = [&](const Part &part) {
+        flow += part.worker->flow;
+        augmentations += part.worker->augmentations;
+        stopped = stopped || part.worker->stopped;
+    };
+    for (;;) {
+        run_parts(parts);
+        bool halted = false;
+        std::int32_t last_clock = 0;
+        for (const Part &part : parts) {
+            halted = halted || part.worker->stopped;
+            last_clock = std::max(last_clock, part.worker->clock_now());
+        }
+        if (halted || parts.size() == 1)
+            break;
+        std::vector<Part> merged;
+        for (std::size_t k = 0; k + 1 < parts.size(); k += 2) {
+            Part joined {parts[k].first_strip, parts[k + 1].end_strip, nullptr};
+            try {
+                joined.worker = std::make_unique<Worker>(*this);
+                merged.reserve(parts.size());
+            } catch (const std::bad_alloc &) {
+                fatal("Not enough memory!");
+            }
+            joined.worker->start_clock_after(last_clock);
+            restore(boundaries[parts[k].end_strip - 1], joined.worker.get());
+            retire(parts[k]);
+            retire(parts[k + 1]);
+            merged.push_back(std::move(joined));
+        }
+        if (parts.size() % 2 == 1)
+            merged.push_back(std::move(parts.back()));
+        parts = std::move(merged);
+    }
+    // A stopped solve leaves the grid as built, less the flow pushed so far.
+    for (std::vector<CrossingArc> &boundary : boundaries)
+        restore(boundary, nullptr);
+    for (const Part &part : parts) {
+        retire(part);
+        work_left = work_left || !part.worker->idle();
+    }
+    if (control)
+        control->progress.store(augmentations, std::memory_order_relaxed);
+}
+
+// Strips of whole column pairs, each pair a run of records, as even in width as the count
+// allows.
+std::vector<GridFlow::CellRange> GridFlow::strip_ranges(int count) const
+{
+    std::vector<CellRange> ranges;
+    const auto column_start = [&](int k) {
+        const std::int64_t pair = static_cast<std::int64_t>(k) * column_pairs() / count;
+        return first + static_cast<std::uint32_t>(pair * 2 * height);
+    };
+    try {
+        for (int k = 0; k < count; ++k)
+            ranges.push_back({column_start(k), column_start(k + 1)});
+    } catch (const std::bad_alloc &) {
+        fatal("Not enough memory!");
+    }
+    return ranges;
+}
+
+// The arcs from the last column of a strip to the first of the next: from the odd records of the
+// strip's last column pair.
+std::vector<GridFlow::CrossingArc> GridFlow::crossing_arcs(const CellRange &lower) const
+{
+    std::vector<CrossingArc> arcs;
+    try {
+        arcs.reserve(static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc &) {
+        fatal("Not enough memory!");
+    }
+    for (std::uint32_t v = lower.end - 2 * static_cast<std::uint32_t>(height) + 1; v < lower.end;
+         v += 2)
+        arcs.push_back({v, RIGHT, 0.0f, 0.0f});
+    return arcs;
+}
+
+// Runs every part's worker to its end, each on one thread, as many threads at once as there are
+// cores. A failure in any of them (an error function that throws) reaches the caller once all
+// have ended.
+void GridFlow::run_parts(std::vector<Part> &parts) const
+{
+    std::atomic<std::size_t> next {0};
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    const auto work = [&] {
+        try {
+            for (std::size_t k = next++; k < parts.size(); k = next++)
+                parts[k].worker->run();
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    const std::size_t threads =
+        std::min<std::size_t>(std::max(1U, std::thread::hardware_concurrency()), parts.size());
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(threads);
+        for (std::size_t t = 1; t < threads; ++t)
+            helpers.emplace_back(work);
+    } catch (const std::exception &) {
+        // Fewer threads share the same work.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void GridFlow::Worker::run()
@@ -496,10 +716,17 @@ void GridFlow::Worker::adopt(std::uint32_t v)
     }
     link[v] = FREE;
     for (const int d : SCAN_ORDER) {
+        // A neighbour joined to v by no residual arc is neither one to queue nor a child (a tree
+        // arc never runs dry without orphaning its child). Its record is not read: across a
+        // strip's edge it belongs to another worker.
+        const bool toward = toward_tree(d) != 0.0f;
+        if (!toward
+            && (Sink ? residuals[neighbour(v, d)].toward[d ^ 1] : residuals[v].toward[d]) == 0.0f)
+            continue;
         const std::uint32_t j = neighbour(v, d);
         if (tree_of(j) != own)
             continue;
-        if (toward_tree(d) != 0.0f)
+        if (toward)
             activate(j);
         if (parent_of(j) == (d ^ 1))
             make_orphan(j);

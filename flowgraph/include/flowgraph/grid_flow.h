@@ -49,6 +49,13 @@ public:
     // once. A second call is misuse.
     float maxflow();
 
+    // How many strips of columns the solve starts from. Each strip is solved on its own, with
+    // the arcs between strips held at zero, on as many threads as there are cores; neighbouring
+    // parts are then merged pairwise with their common arcs restored, down to one final pass.
+    // 0 (the default) chooses by the grid's size and the cores; 1 solves on the calling thread
+    // alone. Any choice gives the same cut.
+    void set_strips(int count) { strip_request = count; }
+
     // Lets another thread follow and stop the solve (null: nobody watches). A stopped solve
     // returns early with interrupted() true and no valid cut.
     void set_control(SolveControl *solve_control) { control = solve_control; }
@@ -131,6 +138,7 @@ private:
         const auto y = static_cast<std::uint32_t>(i % height);
         return first + (x >> 1) * 2 * static_cast<std::uint32_t>(height) + 2 * y + (x & 1);
     }
+    int column_pairs() const { return (width + 1) / 2; }
     // The records of even columns are even, those of odd columns odd.
     std::uint32_t neighbour(std::uint32_t v, int d) const
     {
@@ -141,7 +149,31 @@ private:
     // in the .cpp.
     class Worker;
 
+    // A run of cell records that one worker solves on its own.
+    struct CellRange
+    {
+        std::uint32_t begin;
+        std::uint32_t end;
+    };
+    // An arc pair between two strips, named by its end in the lower strip and the direction
+    // from there, with the residuals it had before the strips were solved apart.
+    struct CrossingArc
+    {
+        std::uint32_t cell;
+        int direction;
+        float forward;
+        float backward;
+    };
+    // A part of the grid in the parallel solve: strips [first_strip, end_strip) and the worker
+    // whose trees span them.
+    struct Part;
+
     [[noreturn]] void fatal(const char *message) const;
+    int strips_to_use() const;
+    void solve_in_strips(int count);
+    std::vector<CellRange> strip_ranges(int count) const;
+    std::vector<CrossingArc> crossing_arcs(const CellRange &lower) const;
+    void run_parts(std::vector<Part> &parts) const;
 
     int width = 0;
     int height = 0;
@@ -161,6 +193,7 @@ private:
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
     float flow = 0.0f;
     bool solved = false;
+    int strip_request = 0;
 
     // Something was left in a search's active or orphan lists when the solve ended.
     bool work_left = false;
