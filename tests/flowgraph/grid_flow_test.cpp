@@ -161,8 +161,8 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
 
 TEST(GridFlowStrips, GridsSolvedInStripsGiveTheOraclesFlowAndSinkSide)
 {
-    // Two to five strips (at most one per column), so that merges pair strips, carry an odd one
-    // over, and end in one pass; grids up to 8 x 8 against the oracle, larger ones against
+    // Two to five strips (at most one per column pair), so that merges pair strips, carry an odd
+    // one over, and end in one pass; grids up to 8 x 8 against the oracle, larger ones against
     // FlowGraph.
     std::mt19937 rng(21);
     for (int round = 0; round < 500; ++round) {
