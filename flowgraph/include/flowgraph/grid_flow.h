@@ -1,5 +1,5 @@
 // A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
-// out for the grid (neighbours by index arithmetic, residuals per direction, 30 bytes a node).
+// out for the grid (neighbours by index arithmetic, residuals per direction, 34 bytes a node).
 #pragma once
 
 #include <cstddef>
@@ -72,7 +72,7 @@ public:
     int grid_height() const { return height; }
     int node_count() const { return width * height; }
     // Residual of the arc from i towards its neighbour in direction d (UP, DOWN, LEFT, RIGHT).
-    float residual(int i, int d) const { return nodes.residuals[record(i)].toward[d]; }
+    float residual(int i, int d) const { return nodes.records[record(i)].toward[d]; }
 
     // Directions of a node's neighbours; the opposite of d is d ^ 1.
     static constexpr int UP = 0;
@@ -86,17 +86,22 @@ public:
     bool check_solved() const;
 
 private:
-    // A node's four residuals, 16 bytes: four nodes to a cache line.
-    struct Residuals
-    {
-        float toward[4]; // UP, DOWN, LEFT, RIGHT
-    };
     // When a node's distance to its terminal was last known exact.
     struct Label
     {
         std::int32_t depth; // arcs to the own terminal, exact when stamp is the clock
         std::int32_t stamp; // solver clock at which depth was last known exact
     };
+    // What a scan or an adoption reads of a node besides its tree byte: 32 bytes, two to a cache
+    // line, the two nodes of a row in a column pair.
+    struct Record
+    {
+        float toward[4]; // residuals towards UP, DOWN, LEFT, RIGHT
+        float terminal; // > 0 from the source, < 0 (its magnitude) to the sink
+        Label label;
+        std::uint32_t unused;
+    };
+    static_assert(sizeof(Record) == 32, "records stay at 32 bytes");
 
     // A node's tree and parent share one byte, so that the walks along tree paths, which read
     // nothing else for most steps, stay within an array of one byte per node.
@@ -114,9 +119,7 @@ private:
     // not the nodes.
     struct NodeArrays
     {
-        Residuals *residuals = nullptr;
-        float *terminal = nullptr; // > 0 from the source, < 0 (its magnitude) to the sink
-        Label *labels = nullptr;
+        Record *records = nullptr;
         std::uint8_t *link = nullptr; // tree | parent
         std::uint8_t *queued = nullptr; // waits in an active list
 
@@ -129,9 +132,9 @@ private:
     };
 
     // Record index of public node i: columns are stored in pairs, interleaved row by row, so
-    // that the records of a 2 x 2 block of pixels share a cache line of residuals and a step to
-    // either side is as near in memory as a step up or down. A strip of whole column pairs is a
-    // range of records.
+    // that the two nodes of a row in a pair share a cache line of records, the tree bytes of a
+    // 2 x 32 block share one, and a step to either side is as near in memory as a step up or
+    // down. A strip of whole column pairs is a range of records.
     std::uint32_t record(int i) const
     {
         const auto x = static_cast<std::uint32_t>(i / height);
