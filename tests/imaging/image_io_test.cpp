@@ -1,6 +1,8 @@
 // Loading pictures (with the size bound) and PNG encoding.
 #include <imaging/image_io.h>
+#include <imaging/labels.h>
 #include <imaging/output_files.h>
+#include <segmentation/segmenter.h>
 
 #include <QBuffer>
 #include <QDir>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -297,5 +300,15 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
         EXPECT_EQ(ours.image.format(), qt.format());
         EXPECT_EQ(ours.image, qt);
         EXPECT_EQ(ours.image.dotsPerMeterX(), qt.dotsPerMeterX());
+        // Read for the engine alone, the picture gives the engine the same grey levels.
+        const LoadedImage levels = load_image(file.fileName(), LoadFor::grey_levels);
+        ASSERT_EQ(levels.ok(), !qt.isNull());
+        Segmenter from_qt;
+        Segmenter from_levels;
+        copy_grey_levels(qt, from_qt);
+        copy_grey_levels(levels.image, from_levels);
+        ASSERT_EQ(from_levels.node_count, from_qt.node_count);
+        EXPECT_TRUE(std::equal(from_qt.grey.get(), from_qt.grey.get() + from_qt.node_count,
+                               from_levels.grey.get()));
     }
 }
