@@ -81,6 +81,9 @@ constexpr std::uint8_t saved_level(Saved picture, bool background, std::uint8_t 
 // and written row by row, so both sides stay in cache.
 constexpr int band_rows = 64;
 
+// Columns per part, at the least, of the saved pictures' gathering pass.
+constexpr int band_columns = 16;
+
 // The pictures from the values the engine kept during its build, which equal its queries bit for
 // bit, in bands of rows spread over all cores. The pictures' memory is taken before the
 // threads start: QImage's own accessors are not meant for concurrent use.
@@ -200,22 +203,19 @@ SavedResults::SavedResults(const Segmenter &segmenter)
     background.reset(new std::uint8_t[pixels]);
     const std::uint8_t *column_major = segmenter.grey.get();
     std::vector<long long> parts_objects(
-        static_cast<std::size_t>(parallel_parts(height, band_rows)), 0);
-    // Bands of rows, read column by column (consecutive engine indices) and written row by row,
-    // as the picture fill does.
-    parallel_for(height, band_rows, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
+        static_cast<std::size_t>(parallel_parts(width, band_columns)), 0);
+    // Whole columns in index order, so that the engine's per-pixel arrays (the graph's nodes above
+    // all) are read straight through; the rows of a band of columns being written stay in cache.
+    parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         long long count = 0;
-        for (auto top = static_cast<int>(begin); top < static_cast<int>(end); top += band_rows) {
-            const int bottom = std::min(top + band_rows, static_cast<int>(end));
-            for (int x = 0; x < width; ++x) {
-                for (int y = top; y < bottom; ++y) {
-                    const int i = x * height + y;
-                    const auto o = static_cast<std::size_t>(y * width + x);
-                    const bool side = segmenter.is_background(i);
-                    grey[o] = column_major[i];
-                    background[o] = side ? 1 : 0;
-                    count += side ? 0 : 1;
-                }
+        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+            for (int y = 0; y < height; ++y) {
+                const int i = x * height + y;
+                const auto o = static_cast<std::size_t>(y * width + x);
+                const bool side = segmenter.is_background(i);
+                grey[o] = column_major[i];
+                background[o] = side ? 1 : 0;
+                count += side ? 0 : 1;
             }
         }
         parts_objects[static_cast<std::size_t>(part)] = count;
