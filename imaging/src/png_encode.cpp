@@ -1,9 +1,9 @@
 // The PNG encoder behind every result file. Writing the chunks here around a whole-buffer
 // deflate is several times faster than Qt's writer at its default level: every row gets the
 // Paeth filter (worked out 8 bytes at a time; on photos, masks and cut-outs it compresses about
-// as well as the writer's per-row choice among all filters) and the deflate runs at its fastest
-// level. Formats whose layout Qt would write in another colour type or depth (one bit, palettes,
-// 16-bit channels) are handed to Qt's writer unchanged.
+// as well as the writer's per-row choice among all filters) and the deflate runs at the faster of
+// its two fastest levels for the data. Formats whose layout Qt would write in another colour type
+// or depth (one bit, palettes, 16-bit channels) are handed to Qt's writer unchanged.
 #include "imaging/image_io.h"
 
 #include "png_encode.h"
@@ -27,8 +27,19 @@ namespace {
 
 // Measured on photo results: with the Paeth filter, level 1 keeps the files within about 10 %
 // of Qt's default, in half the instructions of level 2 (the "up" filter at level 1 would grow
-// them by 40 %).
-constexpr int deflate_level = 1;
+// them by 40 %). On filtered data that is mostly zeros (the black of cut-outs, masks) it is the
+// other way round: level 2 takes a third to a half less time there and gives smaller files.
+// Measured on the results of a one-megapixel photo, the turn comes between 60 and 65 % zeros.
+constexpr int photo_level = 1;
+constexpr int flat_level = 2;
+
+// The deflate level for `filtered`: the one that is quicker for data of its kind. It depends on
+// the bytes alone, so the same picture always gives the same file.
+int deflate_level_for(const QByteArray &filtered)
+{
+    const auto zeros = std::count(filtered.cbegin(), filtered.cend(), '\0');
+    return 3 * zeros >= 2 * filtered.size() ? flat_level : photo_level;
+}
 
 constexpr std::uint8_t colour_grey = 0;
 constexpr std::uint8_t colour_rgb = 2;
@@ -197,7 +208,7 @@ void put_chunk(QByteArray &file, const char (&type)[5], const QByteArray &payloa
 bool put_data_chunk(QByteArray &file, const QByteArray &data)
 {
     const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(deflate_level), &libdeflate_free_compressor);
+        libdeflate_alloc_compressor(deflate_level_for(data)), &libdeflate_free_compressor);
     if (!compressor)
         return false;
     const auto size = static_cast<std::size_t>(data.size());
