@@ -57,7 +57,11 @@ LoadedImage load_image(const QString &path, LoadFor purpose)
         result.image = decode_png_quickly(file.readAll(), purpose == LoadFor::grey_levels);
     if (result.image.isNull()) {
         file.seek(0);
-        QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+        // Set once: pictures may be read on several threads at a time.
+        [[maybe_unused]] static const bool limit_set = [] {
+            QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+            return true;
+        }();
         QImageReader reader(&file);
         const QSize size = reader.size();
         if (size.isValid()

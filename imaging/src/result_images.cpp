@@ -205,7 +205,8 @@ SavedResults::SavedResults(const Segmenter &segmenter)
     std::vector<long long> parts_objects(
         static_cast<std::size_t>(parallel_parts(width, band_columns)), 0);
     // Whole columns in index order, so that the engine's per-pixel arrays (the graph's nodes above
-    // all) are read straight through; the rows of a band of columns being written stay in cache.
+    // all) are read straight through; the cache lines one column writes are those the next
+    // columns write too, so they stay in cache.
     parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         long long count = 0;
         for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
