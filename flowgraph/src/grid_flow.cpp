@@ -41,9 +41,10 @@ constexpr std::int32_t DEPTH_INFINITE = 2147483647;
 // trees: with horizontal neighbours first, the photos' augmenting paths added up to 13-85 % less
 // length than with up, down, left, right (the same on synthetic pictures).
 constexpr int SCAN_ORDER[4] = {GridFlow::RIGHT, GridFlow::LEFT, GridFlow::DOWN, GridFlow::UP};
-// Below this many nodes a solve stays on one thread: starting threads and merging cost more than
-// the second core saves.
-constexpr int PARALLEL_MIN_NODES = 1 << 17;
+// Below this many nodes (half a megapixel) a solve stays on one thread: on easy quarter-megapixel
+// pictures, solved in a few milliseconds, starting a thread and the final pass cost more than the
+// second core saves.
+constexpr int PARALLEL_MIN_NODES = 1 << 19;
 // Strips a parallel solve starts from.
 constexpr int DEFAULT_STRIPS = 2;
 
