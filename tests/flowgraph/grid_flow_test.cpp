@@ -30,11 +30,11 @@ struct GridRecipe
     int n() const { return width * height; }
 };
 
-GridRecipe random_grid(std::mt19937 &rng)
+GridRecipe random_grid(std::mt19937 &rng, unsigned max_side = 8)
 {
     GridRecipe r;
-    r.width = 1 + static_cast<int>(rng() % 8);
-    r.height = 1 + static_cast<int>(rng() % 8);
+    r.width = 1 + static_cast<int>(rng() % max_side);
+    r.height = 1 + static_cast<int>(rng() % max_side);
     const auto cap = [&] { return rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 7); };
     for (int i = 0; i < r.n(); ++i) {
         const bool below = i % r.height != r.height - 1;
@@ -63,6 +63,32 @@ void each_pair(const GridRecipe &r, Add add)
         if (i / r.height != r.width - 1)
             add(i, i + r.height, r.right[k], r.left[k], false);
     }
+}
+
+// Builds the recipe's grid; the same calls go to FlowGraph and the oracle when given.
+void build(const GridRecipe &r, GridFlow &grid, FlowGraph &graph, AugmentingPathOracle *ek)
+{
+    graph.add_nodes(r.n());
+    for (const GridRecipe::Call &c : r.calls) {
+        grid.add_terminal_weights(c.node, static_cast<float>(c.source), static_cast<float>(c.sink));
+        graph.add_terminal_weights(c.node, static_cast<float>(c.source),
+                                   static_cast<float>(c.sink));
+        if (ek) {
+            ek->add_arc(r.n(), c.node, c.source);
+            ek->add_arc(c.node, r.n() + 1, c.sink);
+        }
+    }
+    each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
+        if (down)
+            grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
+        else
+            grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
+        graph.add_edge(i, j, static_cast<float>(cap), static_cast<float>(rev));
+        if (ek) {
+            ek->add_arc(i, j, cap);
+            ek->add_arc(j, i, rev);
+        }
+    });
 }
 
 // The recipe as a DIMACS problem whose terminals sit at the given node indices among the others.
@@ -105,27 +131,10 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
         SCOPED_TRACE(testing::Message() << "round " << round << ", " << r.width << "x" << r.height);
         GridFlow grid(r.width, r.height, nullptr);
         FlowGraph graph(r.n(), 2 * r.n(), nullptr);
-        graph.add_nodes(r.n());
         AugmentingPathOracle ek(r.n() + 2);
         const int source = r.n();
         const int sink = r.n() + 1;
-        for (const GridRecipe::Call &c : r.calls) {
-            grid.add_terminal_weights(c.node, static_cast<float>(c.source),
-                                      static_cast<float>(c.sink));
-            graph.add_terminal_weights(c.node, static_cast<float>(c.source),
-                                       static_cast<float>(c.sink));
-            ek.add_arc(source, c.node, c.source);
-            ek.add_arc(c.node, sink, c.sink);
-        }
-        each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
-            if (down)
-                grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
-            else
-                grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
-            graph.add_edge(i, j, static_cast<float>(cap), static_cast<float>(rev));
-            ek.add_arc(i, j, cap);
-            ek.add_arc(j, i, rev);
-        });
+        build(r, grid, graph, &ek);
 
         const float flow = grid.maxflow();
         EXPECT_EQ(flow, static_cast<float>(ek.solve(source, sink)));
@@ -150,6 +159,50 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
     }
 }
 
+TEST(GridFlowStrips, GridsSolvedInStripsGiveTheOraclesFlowAndSinkSide)
+{
+    // Two to five strips (at most one per column pair), so that merges pair strips, carry an odd
+    // one over, and end in one pass; grids up to 8 x 8 against the oracle, larger ones against
+    // FlowGraph.
+    std::mt19937 rng(21);
+    for (int round = 0; round < 500; ++round) {
+        const bool large = round % 5 == 4;
+        const GridRecipe r = random_grid(rng, large ? 40 : 8);
+        const int strips = 2 + round % 4;
+        SCOPED_TRACE(testing::Message() << "round " << round << ", " << r.width << "x" << r.height
+                                        << ", " << strips << " strips");
+        GridFlow grid(r.width, r.height, nullptr);
+        grid.set_strips(strips);
+        FlowGraph graph(r.n(), 2 * r.n(), nullptr);
+        AugmentingPathOracle ek(large ? 1 : r.n() + 2);
+        build(r, grid, graph, large ? nullptr : &ek);
+
+        const float flow = grid.maxflow();
+        EXPECT_EQ(flow, graph.maxflow());
+        if (!large) {
+            EXPECT_EQ(flow, static_cast<float>(ek.solve(r.n(), r.n() + 1)));
+        }
+        EXPECT_TRUE(grid.check_solved());
+        const std::vector<bool> reaches = large ? std::vector<bool>() : ek.reaches_sink();
+        for (int i = 0; i < r.n(); ++i) {
+            EXPECT_EQ(grid.segment_of(i), graph.segment_of(i)) << "node " << i;
+            if (!large) {
+                EXPECT_EQ(grid.segment_of(i) == SINK_SIDE, reaches[static_cast<std::size_t>(i)])
+                    << "node " << i;
+            }
+        }
+        // Flow only moves capacity from one direction of a pair to the other, so every pair,
+        // those held at zero between strips included, keeps its total.
+        each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
+            const int d = down ? GridFlow::DOWN : GridFlow::RIGHT;
+            EXPECT_EQ(grid.residual(i, d) + grid.residual(j, d ^ 1), static_cast<float>(cap + rev))
+                << "pair " << i << "-" << j;
+        });
+        if (HasFailure())
+            return;
+    }
+}
+
 TEST(GridFlowDimacs, OtherGraphsAreLeftToTheGraph)
 {
     // A triangle; a step of 1 from the bottom of a column of two to the top of the next.
@@ -167,27 +220,30 @@ TEST(GridFlowDimacs, OtherGraphsAreLeftToTheGraph)
         is_grid(6, {{0, 1, 1.0f}, {1, 3, 1.0f}, {2, 3, 1.0f}, {3, 4, 1.0f}, {4, 5, 1.0f}}));
 }
 
+// Unit links, the left column tied to the source and the right one to the sink: side augmenting
+// paths of one unit each, and many thousands of steps between them.
+constexpr int side = 120;
+
+void build_unit_grid(GridFlow &g)
+{
+    for (int y = 0; y < side; ++y) {
+        g.add_terminal_weights(y, 1.0f, 0.0f);
+        g.add_terminal_weights((side - 1) * side + y, 0.0f, 1.0f);
+    }
+    for (int i = 0; i < side * side; ++i) {
+        if (i % side != side - 1)
+            g.add_down(i, 1.0f, 1.0f);
+        if (i / side != side - 1)
+            g.add_right(i, 1.0f, 1.0f);
+    }
+}
+
 TEST(GridFlowSolve, WatchedSolveReportsProgressAndStopsOnRequest)
 {
-    // Unit links, the left column tied to the source and the right one to the sink: side
-    // augmenting paths of one unit each, and many thousands of steps between them.
-    constexpr int side = 120;
-    const auto build = [](GridFlow &g) {
-        for (int y = 0; y < side; ++y) {
-            g.add_terminal_weights(y, 1.0f, 0.0f);
-            g.add_terminal_weights((side - 1) * side + y, 0.0f, 1.0f);
-        }
-        for (int i = 0; i < side * side; ++i) {
-            if (i % side != side - 1)
-                g.add_down(i, 1.0f, 1.0f);
-            if (i / side != side - 1)
-                g.add_right(i, 1.0f, 1.0f);
-        }
-    };
     for (const bool stop : {false, true}) {
         GridFlow g(side, side, nullptr);
         SolveControl control;
-        build(g);
+        build_unit_grid(g);
         if (stop)
             control.request_stop(); // the first poll ends the solve
         g.set_control(&control);
@@ -199,6 +255,26 @@ TEST(GridFlowSolve, WatchedSolveReportsProgressAndStopsOnRequest)
         } else {
             EXPECT_LT(flow, static_cast<float>(side));
         }
+    }
+}
+
+TEST(GridFlowStrips, WatchedSolveInStripsCountsEveryWorkersPathsAndStopsInTheFirstPhase)
+{
+    for (const bool stop : {false, true}) {
+        GridFlow g(side, side, nullptr);
+        g.set_strips(4);
+        SolveControl control;
+        build_unit_grid(g);
+        if (stop)
+            control.request_stop(); // every strip's first poll ends it, and no merge follows
+        g.set_control(&control);
+        const float flow = g.maxflow();
+        EXPECT_EQ(g.interrupted(), stop);
+        EXPECT_EQ(flow, stop ? 0.0f : static_cast<float>(side));
+        EXPECT_EQ(control.progress.load(), stop ? 0U : static_cast<std::uint64_t>(side));
+        // A pair between the middle strips, held at zero while they were solved, is back.
+        const int i = (side / 2 - 1) * side + 7;
+        EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + side, GridFlow::LEFT), 2.0f);
     }
 }
 

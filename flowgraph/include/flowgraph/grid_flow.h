@@ -1,5 +1,5 @@
 // A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
-// out for the grid (neighbours by index arithmetic, residuals per direction, 32 bytes a node).
+// out for the grid (neighbours by index arithmetic, residuals per direction, 34 bytes a node).
 #pragma once
 
 #include <cstddef>
@@ -49,20 +49,30 @@ public:
     // once. A second call is misuse.
     float maxflow();
 
+    // How many strips of columns the solve starts from. Each strip is solved on its own, with
+    // the arcs between strips held at zero, on as many threads as there are cores; neighbouring
+    // parts are then merged pairwise with their common arcs restored, down to one final pass.
+    // 0 (the default) chooses by the grid's size and the cores; 1 solves on the calling thread
+    // alone. Any choice gives the same cut.
+    void set_strips(int count) { strip_request = count; }
+
     // Lets another thread follow and stop the solve (null: nobody watches). A stopped solve
     // returns early with interrupted() true and no valid cut.
     void set_control(SolveControl *solve_control) { control = solve_control; }
     bool interrupted() const { return stopped; }
 
     // Side of node i after maxflow(); see the contract above.
-    TerminalSide segment_of(int i) const { return at(i).tree == SINK ? SINK_SIDE : SOURCE_SIDE; }
+    TerminalSide segment_of(int i) const
+    {
+        return nodes.tree_of(record(i)) == SINK ? SINK_SIDE : SOURCE_SIDE;
+    }
 
     float flow_value() const { return flow; }
     int grid_width() const { return width; }
     int grid_height() const { return height; }
     int node_count() const { return width * height; }
     // Residual of the arc from i towards its neighbour in direction d (UP, DOWN, LEFT, RIGHT).
-    float residual(int i, int d) const { return at(i).residual[d]; }
+    float residual(int i, int d) const { return nodes.records[record(i)].toward[d]; }
 
     // Directions of a node's neighbours; the opposite of d is d ^ 1.
     static constexpr int UP = 0;
@@ -76,73 +86,121 @@ public:
     bool check_solved() const;
 
 private:
-    // One node: 32 bytes, two to a cache line.
-    struct Cell
+    // When a node's distance to its terminal was last known exact.
+    struct Label
     {
-        float residual[4]; // towards UP, DOWN, LEFT, RIGHT
-        float terminal; // > 0 from the source, < 0 (its magnitude) to the sink
         std::int32_t depth; // arcs to the own terminal, exact when stamp is the clock
         std::int32_t stamp; // solver clock at which depth was last known exact
-        std::uint8_t tree; // FREE, SOURCE or SINK
-        std::uint8_t parent; // direction of the parent, PARENT_TERMINAL or PARENT_NONE
-        std::uint8_t queued; // waits in an active list
-        std::uint8_t unused;
     };
-    static_assert(sizeof(Cell) == 32, "cells stay at 32 bytes");
+    // What a scan or an adoption reads of a node besides its tree byte: 32 bytes, two to a cache
+    // line, the two nodes of a row in a column pair.
+    struct Record
+    {
+        float toward[4]; // residuals towards UP, DOWN, LEFT, RIGHT
+        float terminal; // > 0 from the source, < 0 (its magnitude) to the sink
+        Label label;
+        std::uint32_t unused;
+    };
+    static_assert(sizeof(Record) == 32, "records stay at 32 bytes");
 
+    // A node's tree and parent share one byte, so that the walks along tree paths, which read
+    // nothing else for most steps, stay within an array of one byte per node.
     static constexpr std::uint8_t FREE = 0;
-    static constexpr std::uint8_t SOURCE = 1;
-    static constexpr std::uint8_t SINK = 2;
+    static constexpr std::uint8_t SOURCE = 1 << 3;
+    static constexpr std::uint8_t SINK = 2 << 3;
+    static constexpr std::uint8_t TREE_BITS = 3 << 3;
+    static constexpr std::uint8_t PARENT_BITS = 7;
+    // Parent values below 4 are directions.
     static constexpr std::uint8_t PARENT_TERMINAL = 4;
     // In a tree: an orphan, waiting for a new parent.
     static constexpr std::uint8_t PARENT_NONE = 5;
 
-    // The record of node i (the public numbering).
-    const Cell &at(int i) const { return cells[first + static_cast<std::uint32_t>(i)]; }
-    std::uint32_t neighbour(std::uint32_t i, int d) const
+    // The per-node arrays, indexed by record (see storage below). Copying it copies the view,
+    // not the nodes.
+    struct NodeArrays
     {
-        return i + static_cast<std::uint32_t>(offsets[d]);
+        Record *records = nullptr;
+        std::uint8_t *link = nullptr; // tree | parent
+        std::uint8_t *queued = nullptr; // waits in an active list
+
+        std::uint8_t tree_of(std::uint32_t v) const { return link[v] & TREE_BITS; }
+        int parent_of(std::uint32_t v) const { return link[v] & PARENT_BITS; }
+        void set_parent(std::uint32_t v, int parent) const
+        {
+            link[v] = static_cast<std::uint8_t>((link[v] & TREE_BITS) | parent);
+        }
+    };
+
+    // Record index of public node i: columns are stored in pairs, interleaved row by row, so
+    // that the two nodes of a row in a pair share a cache line of records, the tree bytes of a
+    // 2 x 32 block share one, and a step to either side is as near in memory as a step up or
+    // down. A strip of whole column pairs is a range of records.
+    std::uint32_t record(int i) const
+    {
+        const auto x = static_cast<std::uint32_t>(i / height);
+        const auto y = static_cast<std::uint32_t>(i % height);
+        return first + (x >> 1) * 2 * static_cast<std::uint32_t>(height) + 2 * y + (x & 1);
+    }
+    int column_pairs() const { return (width + 1) / 2; }
+    // The records of even columns are even, those of odd columns odd.
+    std::uint32_t neighbour(std::uint32_t v, int d) const
+    {
+        return v + static_cast<std::uint32_t>(offsets[v & 1][d]);
     }
 
+    // The state of one search (lists, scratch, clock, counters) over the nodes it owns; defined
+    // in the .cpp.
+    class Worker;
+
+    // A run of cell records that one worker solves on its own.
+    struct CellRange
+    {
+        std::uint32_t begin;
+        std::uint32_t end;
+    };
+    // An arc pair between two strips, named by its end in the lower strip and the direction
+    // from there, with the residuals it had before the strips were solved apart.
+    struct CrossingArc
+    {
+        std::uint32_t cell;
+        int direction;
+        float forward;
+        float backward;
+    };
+    // A part of the grid in the parallel solve: strips [first_strip, end_strip) and the worker
+    // whose trees span them.
+    struct Part;
+
     [[noreturn]] void fatal(const char *message) const;
-    void init_trees();
-    void activate(std::uint32_t v);
-    std::uint32_t pop_active();
-    template<bool Sink>
-    int grow(std::uint32_t v);
-    void augment(std::uint32_t v, int d);
-    void make_orphan(std::uint32_t v);
-    void process_orphans();
-    template<bool Sink>
-    void adopt(std::uint32_t v);
-    bool poll_stop();
+    int strips_to_use() const;
+    void solve_in_strips(int count);
+    std::vector<CellRange> strip_ranges(int count) const;
+    std::vector<CrossingArc> crossing_arcs(const CellRange &lower) const;
+    void run_parts(std::vector<Part> &parts) const;
 
     int width = 0;
     int height = 0;
     ErrorFn error_fn = nullptr;
-    // Node records with a margin of height + 1 unused cells on both ends, so that the neighbour
-    // of any node in any direction is a readable cell (whose residual towards it is 0 when the
-    // two are not joined). Zero bytes are a valid free node. Inside the solver a node is known by
-    // the index of its record, first + i, which no step to a neighbour takes below zero.
-    Cell *storage = nullptr;
+    // Per-node arrays, each with a margin of a column pair and more of unused records on both
+    // ends, so that the neighbour of any node in any direction is a readable record (whose
+    // residual towards it is 0 when the two are not joined); so is the missing partner of a last
+    // odd column. Zero bytes are a valid free node. Inside the solver a node is known by the
+    // index of its records, record(i), which no step to a neighbour takes below zero. All arrays
+    // live in one block.
+    void *storage = nullptr;
     std::size_t storage_bytes = 0;
-    Cell *cells = nullptr;
+    NodeArrays nodes;
     std::uint32_t first = 0;
-    std::int64_t offsets[4] = {};
+    std::uint32_t records_used = 0; // from first: the column pairs
+    std::int64_t offsets[2][4] = {}; // by parity of the record, then direction
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
     float flow = 0.0f;
     bool solved = false;
+    int strip_request = 0;
 
-    // Active nodes, first in first out: the list being taken from and the one being filled.
-    std::vector<std::uint32_t> active_now;
-    std::size_t active_taken = 0;
-    std::vector<std::uint32_t> active_later;
-    std::vector<std::uint32_t> orphans; // first in first out
-    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
-    std::int32_t clock = 0;
+    // Something was left in a search's active or orphan lists when the solve ended.
+    bool work_left = false;
 
     SolveControl *control = nullptr;
-    std::uint64_t augmentations = 0;
-    std::uint32_t steps = 0; // adoptions since the last poll
     bool stopped = false;
 };
