@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 namespace {
@@ -146,5 +148,11 @@ int main(int argc, char *argv[])
             return exit_code::bad_input;
         }
     }
-    return options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);
+    const int status =
+        options.mode == Options::Mode::batch ? run_batch(options) : run_single(options);
+    // Every file is written and closed by now. The memory still kept for reuse (the graph's
+    // blocks, tens of megabytes for a photo) goes back to the system with the process as a
+    // whole, quicker than block by block through the destructors.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

@@ -20,6 +20,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -48,18 +52,36 @@ ImageReport bad_input(const QString &file, const QString &problem)
     return failure(exit_code::bad_input, QStringLiteral("%1: %2").arg(file, problem));
 }
 
-// Reads one picture, or says why it cannot be read.
-[[nodiscard]] QString load_picture(const QString &path, QImage &image)
+// Reads one picture, or says why it cannot be read. The caller keeps standard error quiet.
+[[nodiscard]] QString load_picture(const QString &path, LoadFor purpose, QImage &image)
 {
-    LoadedImage loaded;
-    {
-        const cli_console::QuietStderr quiet;
-        loaded = load_image(path);
-    }
+    LoadedImage loaded = load_image(path, purpose);
     if (!loaded.ok())
         return loaded.error;
     image = std::move(loaded.image);
     return {};
+}
+
+// The strokes picture and its labels, read on a thread of their own while the photo is read.
+struct StrokesRead
+{
+    QString problem;
+    QSize size;
+    LabelLayer labels;
+    std::exception_ptr failure; // out of memory on the reading thread, raised again on the caller's
+};
+
+void read_strokes(const QString &path, StrokesRead &read)
+{
+    try {
+        QImage strokes;
+        read.problem = load_picture(path, LoadFor::showing, strokes);
+        read.size = strokes.size();
+        if (read.problem.isEmpty())
+            read.labels = LabelLayer::from_strokes_image(strokes);
+    } catch (...) {
+        read.failure = std::current_exception();
+    }
 }
 
 QString too_few_seeds(const char *which, long long count)
@@ -143,21 +165,36 @@ ImageReport segment_image(const ImageJob &job)
     Segmenter segmenter;
     ImageTimes times;
 
-    // Load: as the window's open, the picture is read, announced and copied as grey levels.
+    // Load: as the window's open, the picture is read, announced and copied as grey levels; the
+    // strokes picture is read and turned into labels beside it. Standard error stays quiet while
+    // both are decoded (see QuietStderr), and so for as long as either thread reads.
     auto start = Clock::now();
     QImage image;
-    if (const QString problem = load_picture(job.image, image); !problem.isEmpty())
-        return bad_input(job.image, problem);
+    QString image_problem;
+    StrokesRead strokes;
+    {
+        const cli_console::QuietStderr quiet;
+        std::jthread strokes_reader;
+        try {
+            strokes_reader = std::jthread(read_strokes, std::cref(job.strokes), std::ref(strokes));
+        } catch (const std::system_error &) {
+            read_strokes(job.strokes, strokes); // no thread to be had: one after the other
+        }
+        image_problem = load_picture(job.image, LoadFor::grey_levels, image);
+    }
+    if (strokes.failure)
+        std::rethrow_exception(strokes.failure);
+    if (!image_problem.isEmpty())
+        return bad_input(job.image, image_problem);
     console_print("WxH: %d, %d\n", image.width(), image.height());
     copy_grey_levels(image, segmenter);
-    QImage strokes;
-    if (const QString problem = load_picture(job.strokes, strokes); !problem.isEmpty())
-        return bad_input(job.strokes, problem);
-    if (strokes.size() != image.size()) {
+    if (!strokes.problem.isEmpty())
+        return bad_input(job.strokes, strokes.problem);
+    if (strokes.size != image.size()) {
         return bad_input(job.strokes,
                          QStringLiteral("the strokes picture is %1 x %2 pixels, but %3 is %4 x %5")
-                             .arg(strokes.width())
-                             .arg(strokes.height())
+                             .arg(strokes.size.width())
+                             .arg(strokes.size.height())
                              .arg(job.image)
                              .arg(image.width())
                              .arg(image.height()));
@@ -170,9 +207,7 @@ ImageReport segment_image(const ImageJob &job)
     segmenter.v = job.options.v;
     segmenter.w = job.options.w;
     segmenter.solver = job.options.solver;
-    const LabelLayer labels = LabelLayer::from_strokes_image(strokes);
-    strokes = QImage();
-    const LabelScan scan = scan_seeds(labels, image, segmenter, job.options.use_bbox);
+    const LabelScan scan = scan_seeds(strokes.labels, image, segmenter, job.options.use_bbox);
     times.seeds = milliseconds_since(start);
 
     ImageReport report;
@@ -198,19 +233,18 @@ ImageReport segment_image(const ImageJob &job)
     report.flow = static_cast<double>(segmenter.flow_value());
     times.engine = segmenter.last_times;
 
+    // Result pictures: only the three that are saved, and those as the engine's answer in row
+    // order; the files' rows are made from it as they are encoded.
     start = Clock::now();
     console_print("WxH: %d, %d\n", segmenter.width, segmenter.height);
-    const ResultImages images = make_result_images(segmenter);
-    for (int i = 0; i < segmenter.node_count; ++i)
-        report.object_pixels += segmenter.is_background(i) ? 0 : 1;
+    const SavedResults results(segmenter);
+    report.object_pixels = results.object_pixels();
     segmenter.delete_graph();
     times.images = milliseconds_since(start);
 
     start = Clock::now();
-    const QImage *const pictures[3] = {&images.binary_mask, &images.fg_segmented,
-                                       &images.bg_segmented};
     if (const QString problem =
-            write_png_set(job.options.output_dir, output_names(job.image), pictures);
+            write_png_files(job.options.output_dir, output_names(job.image), results.encode());
         !problem.isEmpty())
         return failure(exit_code::cannot_write, problem);
     report.outputs = output_paths(job.image, job.options.output_dir);

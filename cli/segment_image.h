@@ -20,13 +20,13 @@ struct ImageJob
 // Milliseconds spent in each stage of one image; a stage that did not run stays negative.
 struct ImageTimes
 {
-    double load = -1.0; // both pictures read, grey levels copied into the engine
+    double load = -1.0; // both pictures read (side by side), grey levels copied into the engine
     double seeds = -1.0; // strokes picture to seeds, box and region
     // The engine's own stages, as Segmenter::compute reports them.
     StageTimes engine = {-1.0, -1.0, -1.0, -1.0, -1.0};
     double compute = -1.0; // the whole of Segmenter::compute, the stages above included
-    double images = -1.0; // result pictures
-    double save = -1.0; // PNG files written and put in place
+    double images = -1.0; // the engine's answer taken in row order for the result pictures
+    double save = -1.0; // the three PNG files made row by row, encoded and put in place
 };
 
 // What became of one image. On failure `error` is one line that names the file and the

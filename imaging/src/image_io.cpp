@@ -24,7 +24,7 @@ constexpr int reader_allocation_limit_mib =
 
 } // namespace
 
-LoadedImage load_image(const QString &path)
+LoadedImage load_image(const QString &path, LoadFor purpose)
 {
     LoadedImage result;
     if (path.isEmpty()) {
@@ -54,10 +54,14 @@ LoadedImage load_image(const QString &path)
     // Most photos and strokes pictures are plain PNG files, which the quick reader takes without
     // Qt's reader, whose first use also loads every image format plugin.
     if (file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
-        result.image = decode_png_quickly(file.readAll());
+        result.image = decode_png_quickly(file.readAll(), purpose == LoadFor::grey_levels);
     if (result.image.isNull()) {
         file.seek(0);
-        QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+        // Set once: pictures may be read on several threads at a time.
+        [[maybe_unused]] static const bool limit_set = [] {
+            QImageReader::setAllocationLimit(reader_allocation_limit_mib);
+            return true;
+        }();
         QImageReader reader(&file);
         const QSize size = reader.size();
         if (size.isValid()
@@ -105,6 +109,12 @@ QString write_png_set(const QString &dir, const QStringList &names,
     const std::vector<const QImage *> last_first(pictures.rbegin(), pictures.rend());
     std::vector<QByteArray> encoded = encode_pngs(last_first);
     std::reverse(encoded.begin(), encoded.end());
+    return write_png_files(dir, names, std::move(encoded));
+}
+
+QString write_png_files(const QString &dir, const QStringList &names,
+                        std::vector<QByteArray> encoded)
+{
     QList<OutputFile> files;
     for (std::size_t n = 0; n < encoded.size(); ++n) {
         const QString &name = names.at(static_cast<qsizetype>(n));

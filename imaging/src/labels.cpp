@@ -161,11 +161,15 @@ LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmente
         LabelScan box;
     };
     std::vector<Part> parts(static_cast<std::size_t>(parallel_parts(width, band_columns)));
+    // The rows' addresses once, so that the column-wise scan reads the labels directly.
+    std::vector<const std::uint8_t *> rows(static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y)
+        rows[static_cast<std::size_t>(y)] = labels.row(y);
     parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         Part &mine = parts[static_cast<std::size_t>(part)];
         for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
             for (int y = 0; y < height; ++y) {
-                const Label label = labels.at(x, y);
+                const auto label = static_cast<Label>(rows[static_cast<std::size_t>(y)][x]);
                 if (label == Label::none)
                     continue;
                 widen(mine.box, x, y);

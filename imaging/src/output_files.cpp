@@ -6,7 +6,8 @@
 // file is on disk, the journal COMMIT listing the names. The staging folder is locked (flock)
 // by its writer for as long as it lives, so another process can tell a stale one from a busy
 // one; D itself is locked while staging folders are created, recovered or committed, so that
-// two writers never interleave their renames.
+// two writers never interleave their renames. A set of one file has neither links nor journal:
+// its one rename replaces the old file whole.
 #include "imaging/output_files.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -61,12 +63,22 @@ public:
     }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    ~Descriptor() { close(); }
     int get() const { return fd; }
+    void reset(int descriptor)
+    {
+        close();
+        fd = descriptor;
+    }
+    // Closes the descriptor now; 0 or errno.
+    int close()
+    {
+        if (fd < 0)
+            return 0;
+        const int result = ::close(fd);
+        fd = -1;
+        return result == 0 ? 0 : errno;
+    }
 
 private:
     int fd;
@@ -89,35 +101,61 @@ int sync_folder(const QString &path)
     return 0;
 }
 
-// Writes `bytes` to a new file and flushes it to disk before closing; 0 or errno.
-int write_synced(const QString &path, const QByteArray &bytes)
+// A staged file on its way to disk: written, its writeback started, not yet waited for.
+struct Staged
 {
+    Descriptor fd;
+    QString path;
+};
+
+// Writes `bytes` to a new file at `path` and starts its writeback without waiting for it, so that
+// the disk works on every file of a set at once; 0 or errno. `staged` keeps the open file for
+// finish_staged. Where the system cannot start writeback early, finish_staged's flush does it all.
+int start_staged(const QString &path, const QByteArray &bytes, Staged &staged)
+{
+    staged.path = path;
     if (const int error = injected(WriteStep::create, path))
         return error;
     const int fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
-    int error = injected(WriteStep::write, path);
+    staged.fd.reset(fd);
+    if (const int error = injected(WriteStep::write, path))
+        return error;
     const char *data = bytes.constData();
     auto left = static_cast<std::size_t>(bytes.size());
-    while (error == 0 && left > 0) {
+    while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : ENOSPC;
-            break;
-        }
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
         data += written;
         left -= static_cast<std::size_t>(written);
     }
-    if (error == 0)
-        error = injected(WriteStep::sync, path);
-    if (error == 0 && ::fsync(fd) != 0)
+#if defined(SYNC_FILE_RANGE_WRITE)
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return 0;
+}
+
+// Waits until the staged file is on disk and closes it; 0 or errno.
+int finish_staged(Staged &staged)
+{
+    int error = injected(WriteStep::sync, staged.path);
+    if (error == 0 && ::fsync(staged.fd.get()) != 0)
         error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    if (const int closed = staged.fd.close(); closed != 0 && error == 0)
+        error = closed;
     return error;
+}
+
+// Writes `bytes` to a new file and flushes it to disk before closing; 0 or errno.
+int write_synced(const QString &path, const QByteArray &bytes)
+{
+    Staged staged;
+    const int error = start_staged(path, bytes, staged);
+    return error != 0 ? error : finish_staged(staged);
 }
 
 bool exists(const QString &path)
@@ -263,6 +301,22 @@ QString commit(const QString &dir, const QString &staging, const QList<OutputFil
     return {};
 }
 
+// A set of one file needs no journal: its one rename replaces the old file or does not, so the
+// folder never shows a mix. Returns the message on failure.
+QString put_in_place(const QString &dir, const QString &staging, const QString &name)
+{
+    const QString target = QDir(dir).filePath(name);
+    int error = injected(WriteStep::rename, target);
+    if (error == 0
+        && ::rename(native(QDir(staging).filePath(name)).constData(), native(target).constData())
+            != 0)
+        error = errno;
+    if (error != 0)
+        return QStringLiteral("%1: cannot be put in place: %2").arg(target, reason(error));
+    sync_folder(dir);
+    return {};
+}
+
 } // namespace
 
 QString write_output_set(const QString &dir, const QList<OutputFile> &files)
@@ -292,16 +346,24 @@ QString write_output_set(const QString &dir, const QList<OutputFile> &files)
     ::flock(dir_lock.get(), LOCK_UN);
 
     QString problem;
-    for (const OutputFile &file : files) {
-        if (const int error = write_synced(QDir(staging).filePath(file.name), file.bytes)) {
-            problem = QStringLiteral("%1: cannot be written: %2")
-                          .arg(QDir(dir).filePath(file.name), reason(error));
-            break;
-        }
-    }
+    const auto cannot_write = [&](qsizetype n, int error) {
+        problem = QStringLiteral("%1: cannot be written: %2")
+                      .arg(QDir(dir).filePath(files.at(n).name), reason(error));
+    };
+    // Every file is written and its writeback started before the first is waited for.
+    std::vector<Staged> staged(static_cast<std::size_t>(files.size()));
+    for (qsizetype n = 0; n < files.size() && problem.isEmpty(); ++n)
+        if (const int error = start_staged(QDir(staging).filePath(files.at(n).name),
+                                           files.at(n).bytes, staged[static_cast<std::size_t>(n)]))
+            cannot_write(n, error);
+    for (qsizetype n = 0; n < files.size() && problem.isEmpty(); ++n)
+        if (const int error = finish_staged(staged[static_cast<std::size_t>(n)]))
+            cannot_write(n, error);
+    staged.clear();
     if (problem.isEmpty()) {
         ::flock(dir_lock.get(), LOCK_EX);
-        problem = commit(dir, staging, files);
+        problem = files.size() == 1 ? put_in_place(dir, staging, files.front().name)
+                                    : commit(dir, staging, files);
     }
     remove_folder_contents(staging);
     return problem;

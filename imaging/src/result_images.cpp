@@ -1,6 +1,8 @@
 // The pixel loop that turns a solved engine into the seven result pictures.
 #include "imaging/result_images.h"
 
+#include "png_encode.h"
+
 #include <flowgraph/block_cache.h>
 #include <segmentation/parallel.h>
 #include <segmentation/segmenter.h>
@@ -58,9 +60,29 @@ QImage cached_rgb888(int width, int height)
 
 constexpr int result_dots_per_meter = 3780; // 96 dpi
 
+// The saved pictures, whose pixels all have three equal channels.
+enum class Saved { binary_mask, fg_segmented, bg_segmented };
+
+// The channel value of a saved picture's pixel on the given side with grey level g.
+constexpr std::uint8_t saved_level(Saved picture, bool background, std::uint8_t g)
+{
+    switch (picture) {
+    case Saved::binary_mask:
+        return background ? 0 : 255;
+    case Saved::fg_segmented:
+        return background ? 0 : g;
+    case Saved::bg_segmented:
+        return background ? g : 0;
+    }
+    return 0;
+}
+
 // Rows per band of the fill: a band is read column by column (consecutive engine indices)
 // and written row by row, so both sides stay in cache.
 constexpr int band_rows = 64;
+
+// Columns per part, at the least, of the saved pictures' gathering pass.
+constexpr int band_columns = 16;
 
 // The pictures from the values the engine kept during its build, which equal its queries bit for
 // bit, in bands of rows spread over all cores. The pictures' memory is taken before the
@@ -99,17 +121,17 @@ void fill_from_kept_values(const Segmenter &segmenter, ResultImages &out)
                     const int i = x * height + y;
                     const std::ptrdiff_t o = y * line + 3 * x;
                     const std::uint8_t g = grey[i];
-                    if (segmenter.is_background(i)) {
-                        set(mask + o, 0, 0, 0);
+                    const bool background = segmenter.is_background(i);
+                    if (background)
                         set(segmented + o, g, g, g);
-                        set(bg + o, g, g, g);
-                        set(fg + o, 0, 0, 0);
-                    } else {
-                        set(mask + o, 255, 255, 255);
+                    else
                         set(segmented + o, 255, 0, 0);
-                        set(bg + o, 0, 0, 0);
-                        set(fg + o, g, g, g);
-                    }
+                    const std::uint8_t m = saved_level(Saved::binary_mask, background, g);
+                    const std::uint8_t f = saved_level(Saved::fg_segmented, background, g);
+                    const std::uint8_t b = saved_level(Saved::bg_segmented, background, g);
+                    set(mask + o, m, m, m);
+                    set(fg + o, f, f, f);
+                    set(bg + o, b, b, b);
                     const std::uint8_t e = scaled(segmenter.gradient_ratio(i));
                     const std::uint8_t l = histo_of_level[segmenter.likelihood_level(i)];
                     const std::uint8_t p = scaled(segmenter.kept_weight(i) / weight_max);
@@ -168,4 +190,76 @@ void reserve_result_images(int width, int height)
 void release_result_image_memory()
 {
     picture_memory().release_all();
+}
+
+SavedResults::SavedResults(const Segmenter &segmenter)
+    : width(segmenter.width)
+    , height(segmenter.height)
+{
+    const auto pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (pixels == 0)
+        return;
+    grey.reset(new std::uint8_t[pixels]);
+    background.reset(new std::uint8_t[pixels]);
+    const std::uint8_t *column_major = segmenter.grey.get();
+    std::vector<long long> parts_objects(
+        static_cast<std::size_t>(parallel_parts(width, band_columns)), 0);
+    // Whole columns in index order, so that the engine's per-pixel arrays (the graph's nodes above
+    // all) are read straight through; the cache lines one column writes are those the next
+    // columns write too, so they stay in cache.
+    parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
+        long long count = 0;
+        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+            for (int y = 0; y < height; ++y) {
+                const int i = x * height + y;
+                const auto o = static_cast<std::size_t>(y * width + x);
+                const bool side = segmenter.is_background(i);
+                grey[o] = column_major[i];
+                background[o] = side ? 1 : 0;
+                count += side ? 0 : 1;
+            }
+        }
+        parts_objects[static_cast<std::size_t>(part)] = count;
+    });
+    for (const long long count : parts_objects)
+        objects += count;
+}
+
+std::vector<QByteArray> SavedResults::encode() const
+{
+    if (!grey)
+        return std::vector<QByteArray>(3);
+    // The Background picture holds the most detail and the mask the least: started in that
+    // order, the slowest file does not end up last on a core.
+    constexpr Saved slowest_first[3] = {Saved::bg_segmented, Saved::fg_segmented,
+                                        Saved::binary_mask};
+    std::vector<QByteArray> files = encode_side_by_side(3, [this, &slowest_first](std::size_t n) {
+        const Saved picture = slowest_first[n];
+        GreyRgbRows rows;
+        rows.width = width;
+        rows.height = height;
+        rows.dots_per_meter = result_dots_per_meter;
+        rows.row = [this, picture](int y, std::uint8_t *out) {
+            const auto start = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+            const std::uint8_t *levels = grey.get() + start;
+            const std::uint8_t *sides = background.get() + start;
+            // One loop per picture, with the picture known at compile time inside it.
+            const auto fill = [&](auto which) {
+                for (int x = 0; x < width; ++x)
+                    out[x] = saved_level(which(), sides[x] != 0, levels[x]);
+            };
+            switch (picture) {
+            case Saved::binary_mask:
+                return fill([] { return Saved::binary_mask; });
+            case Saved::fg_segmented:
+                return fill([] { return Saved::fg_segmented; });
+            case Saved::bg_segmented:
+                return fill([] { return Saved::bg_segmented; });
+            }
+        };
+        return encode_grey_rgb_png(rows);
+    });
+    // Back into the order of the files: mask, Object, Background.
+    std::reverse(files.begin(), files.end());
+    return files;
 }

@@ -99,6 +99,19 @@ TEST_F(OutputFiles, AFailureAtAnyStepKeepsTheOldSetAndSaysWhy)
     });
     EXPECT_FALSE(write_output_set(empty.path(), set_of("new ")).isEmpty());
     EXPECT_TRUE(entries(empty.path()).isEmpty());
+
+    // A set of one file, put in place by its rename alone, keeps the old file when that fails.
+    ASSERT_EQ(write_output_set(empty.path(), {{"one.json", "old"}}), QString());
+    set_write_fault_hook([](WriteStep step, const QString &path) {
+        return step == WriteStep::rename && path.endsWith("/one.json") ? EXDEV : 0;
+    });
+    EXPECT_TRUE(
+        write_output_set(empty.path(), {{"one.json", "new"}}).endsWith(std::strerror(EXDEV)));
+    set_write_fault_hook({});
+    EXPECT_EQ(entries(empty.path()), QStringList {"one.json"});
+    EXPECT_EQ(contents(QDir(empty.path()).filePath("one.json")), "old");
+    ASSERT_EQ(write_output_set(empty.path(), {{"one.json", "new"}}), QString());
+    EXPECT_EQ(contents(QDir(empty.path()).filePath("one.json")), "new");
 }
 
 TEST_F(OutputFiles, TheNextWriteFinishesACommittedSetAndDropsAnUncommittedOne)

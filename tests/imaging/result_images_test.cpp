@@ -1,4 +1,5 @@
 // The scaled() byte rule and the seven result pictures of a solved engine.
+#include <imaging/image_io.h>
 #include <imaging/labels.h>
 #include <imaging/result_images.h>
 
@@ -182,6 +183,15 @@ TEST(ResultImages, EveryPixelFollowsTheTableThroughTheEngineQueries)
         // Both sides are present, so the table's two columns were both exercised.
         EXPECT_GT(object_side, 0);
         EXPECT_LT(object_side, 19 * 13);
+
+        // The saved files made row by row from the engine are the files of these pictures.
+        const SavedResults saved(segmenter);
         segmenter.delete_graph();
+        EXPECT_EQ(saved.object_pixels(), object_side);
+        const std::vector<QByteArray> files = saved.encode();
+        ASSERT_EQ(files.size(), 3u);
+        EXPECT_EQ(files[0], encode_png(images.binary_mask));
+        EXPECT_EQ(files[1], encode_png(images.fg_segmented));
+        EXPECT_EQ(files[2], encode_png(images.bg_segmented));
     }
 }

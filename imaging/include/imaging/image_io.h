@@ -26,7 +26,12 @@ struct LoadedImage
 // of 1 whatever its name says. Refuses pictures of more than max_image_pixels with a message
 // that says so. The error tells a missing file ("no such file"), a folder, a file that cannot
 // be opened (with the system's reason) and one that cannot be decoded apart.
-[[nodiscard]] LoadedImage load_image(const QString &path);
+// With LoadFor::grey_levels the picture is wanted for its grey levels alone (the engine's copy
+// and the seed scan): a PNG that the quick reader takes then comes as Format_Grayscale8 holding
+// qGray of every pixel, a quarter of the memory of its colour picture and the same levels;
+// other files come as with LoadFor::showing.
+enum class LoadFor { showing, grey_levels };
+[[nodiscard]] LoadedImage load_image(const QString &path, LoadFor purpose = LoadFor::showing);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
 // files come from here alone, so that the two stay byte-identical. The colour type and bit
@@ -55,3 +60,9 @@ struct LoadedImage
 // one line naming the file and the reason.
 [[nodiscard]] QString write_png_set(const QString &dir, const QStringList &names,
                                     std::span<const QImage *const> pictures);
+
+// Writes the PNG contents encoded[n] as the file names[n] in `dir` with write_output_set: all or
+// none. An empty entry is refused as a picture that could not be encoded. Returns an empty string
+// on success, otherwise one line naming the file and the reason.
+[[nodiscard]] QString write_png_files(const QString &dir, const QStringList &names,
+                                      std::vector<QByteArray> encoded);

@@ -3,7 +3,11 @@
 
 #include <QImage>
 
+#include <QByteArray>
+
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 class Segmenter;
 
@@ -36,3 +40,29 @@ ResultImages make_result_images(const Segmenter &segmenter);
 void reserve_result_images(int width, int height);
 // Returns the memory kept for result pictures to the system.
 void release_result_image_memory();
+
+// The three result pictures that are saved, in the order of their files: the binary mask, the
+// Object picture (fg_segmented) and the Background picture (bg_segmented). The engine's sides and
+// grey levels are taken in row order when it is made, so that the graph can be released before
+// the files are encoded.
+class SavedResults
+{
+public:
+    // Requires a solved engine, as make_result_images does.
+    explicit SavedResults(const Segmenter &segmenter);
+
+    long long object_pixels() const { return objects; }
+
+    // The PNG files of the three pictures, side by side on the cores, each row made straight into
+    // the encoder with no full-size picture in between: byte for byte encode_png of
+    // make_result_images' binary_mask, fg_segmented and bg_segmented. Empty files for an empty
+    // engine.
+    std::vector<QByteArray> encode() const;
+
+private:
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<std::uint8_t[]> grey; // row-major grey levels
+    std::unique_ptr<std::uint8_t[]> background; // row-major, 1 on the Background side
+    long long objects = 0;
+};
