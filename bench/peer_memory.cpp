@@ -147,13 +147,13 @@ int fresh_process_main(const std::string &library_name)
     ::malloc_trim(0);
     report.ok = reset_peak() ? 1 : 0;
     report.before = resident_bytes();
-    const double start = thread_cpu_seconds();
+    const double start = process_cpu_seconds();
     solver->build(instance);
-    report.build_seconds = thread_cpu_seconds() - start;
+    report.build_seconds = process_cpu_seconds() - start;
     report.after_build = resident_bytes();
-    const double solve_start = thread_cpu_seconds();
+    const double solve_start = process_cpu_seconds();
     report.flow = solver->solve();
-    report.solve_seconds = thread_cpu_seconds() - solve_start;
+    report.solve_seconds = process_cpu_seconds() - solve_start;
     report.after_solve = resident_bytes();
     report.peak = peak_resident_bytes();
     if (report.before < 0 || report.after_build < 0 || report.after_solve < 0 || report.peak < 0)

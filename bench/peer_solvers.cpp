@@ -38,14 +38,20 @@ private:
     std::unique_ptr<FlowGraph> graph;
 };
 
-// Our grid solver. The engine's pairs always join a pixel to the one below or to its right.
+// Our grid solver, with its own choice of cores or forced onto one strip (one thread). The
+// engine's pairs always join a pixel to the one below or to its right.
 class GridFlowSolver final : public PeerSolver
 {
 public:
+    explicit GridFlowSolver(int strips_in)
+        : strips(strips_in)
+    {
+    }
     void build(const Instance &instance) override
     {
         graph.reset();
         graph = std::make_unique<GridFlow>(instance.width, instance.height, nullptr);
+        graph->set_strips(strips);
         for (const TerminalCall &call : instance.terminal_calls)
             graph->add_terminal_weights(call.node, call.source, call.sink);
         for (const ArcPair &pair : instance.pairs) {
@@ -60,6 +66,7 @@ public:
     void release() override { graph.reset(); }
 
 private:
+    int strips;
     std::unique_ptr<GridFlow> graph;
 };
 
@@ -67,7 +74,12 @@ private:
 
 std::unique_ptr<PeerSolver> make_grid_flow_solver()
 {
-    return std::make_unique<GridFlowSolver>();
+    return std::make_unique<GridFlowSolver>(0);
+}
+
+std::unique_ptr<PeerSolver> make_grid_flow_one_thread_solver()
+{
+    return std::make_unique<GridFlowSolver>(1);
 }
 
 std::unique_ptr<PeerSolver> make_flowgraph_solver()
@@ -80,6 +92,8 @@ const std::vector<PeerLibrary> &peer_libraries()
     static const std::vector<PeerLibrary> libraries = {
         {"flowgraph", make_flowgraph_solver, true},
         {"gridflow", make_grid_flow_solver, true, 0, true},
+        // The same on one thread: what the second core gives.
+        {"gridflow-1thread", make_grid_flow_one_thread_solver, true, 0, true},
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
         // inSourceSegment() can put nodes that were released from the sink tree on the sink side,
         // which on some small grids gives a cut larger than the flow (the flow itself is right).

@@ -43,7 +43,7 @@ constexpr std::int32_t DEPTH_INFINITE = 2147483647;
 constexpr int SCAN_ORDER[4] = {GridFlow::RIGHT, GridFlow::LEFT, GridFlow::DOWN, GridFlow::UP};
 // Below this many nodes a solve stays on one thread: starting threads and merging cost more than
 // the second core saves.
-constexpr int PARALLEL_MIN_NODES = 1 << 18;
+constexpr int PARALLEL_MIN_NODES = 1 << 17;
 // Strips a parallel solve starts from.
 constexpr int DEFAULT_STRIPS = 2;
 
