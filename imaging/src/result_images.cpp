@@ -231,9 +231,9 @@ std::vector<QByteArray> SavedResults::encode() const
         return std::vector<QByteArray>(3);
     // The Background picture holds the most detail and the mask the least: started in that
     // order, the slowest file does not end up last on a core.
-    constexpr Saved slowest_first[3] = {Saved::bg_segmented, Saved::fg_segmented,
-                                        Saved::binary_mask};
-    std::vector<QByteArray> files = encode_side_by_side(3, [this, &slowest_first](std::size_t n) {
+    static constexpr Saved slowest_first[3] = {Saved::bg_segmented, Saved::fg_segmented,
+                                               Saved::binary_mask};
+    std::vector<QByteArray> files = encode_side_by_side(3, [this](std::size_t n) {
         const Saved picture = slowest_first[n];
         GreyRgbRows rows;
         rows.width = width;
