@@ -613,23 +613,34 @@ void GridFlow::Worker::augment(std::uint32_t v, int d)
     records[v].toward[d] -= bottleneck;
     records[w].toward[d ^ 1] += bottleneck;
     // The bottleneck was taken from these very values, so at least one reaches exactly zero.
-    const auto push = [&](const std::vector<Step> &walked) {
-        for (const Step &step : walked) {
+    // The part of each side above its last saturated arc still hangs from its root, at known
+    // distances: it is stamped as confirmed now, so that the orphans' search for a parent stops
+    // where it meets that part instead of walking on to the root.
+    const auto push = [&](const std::vector<Step> &walked, std::uint32_t root, bool root_left) {
+        std::size_t hanging = 0;
+        for (std::size_t k = 0; k < walked.size(); ++k) {
+            const Step &step = walked[k];
             const float left = *step.forward - bottleneck;
             *step.forward = left;
             *step.backward += bottleneck;
-            if (left == 0.0f)
+            if (left == 0.0f) {
                 make_orphan(step.node);
+                hanging = k + 1;
+            }
         }
+        if (root_left) {
+            make_orphan(root);
+            return;
+        }
+        records[root].label = {1, clock};
+        for (std::size_t k = hanging; k < walked.size(); ++k)
+            records[walked[k].node].label = {static_cast<std::int32_t>(walked.size() - k + 1),
+                                             clock};
     };
-    push(source_steps);
     records[s].terminal -= bottleneck;
-    if (records[s].terminal == 0.0f)
-        make_orphan(s);
-    push(sink_steps);
+    push(source_steps, s, records[s].terminal == 0.0f);
     records[t].terminal += bottleneck;
-    if (records[t].terminal == 0.0f)
-        make_orphan(t);
+    push(sink_steps, t, records[t].terminal == 0.0f);
     flow += bottleneck;
     ++augmentations;
 }
