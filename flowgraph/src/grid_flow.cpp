@@ -12,9 +12,9 @@
 // enough to stay in cache, so its chain of dependent loads is short; the residuals it needs are
 // then loaded side by side, and their addresses written down, so that the pushes that follow
 // look at nothing but the residuals themselves (which measured 1.2 to 1.4 times faster on the
-// hard pictures than finding each arc again from the tree bytes). A scan or an adoption reads a node's residuals, terminal residual
-// and distance from one 32-byte record. Keeping distances in a separate array measured slower:
-// growth then touches three lines per neighbour instead of two.
+// hard pictures than finding each arc again from the tree bytes). A scan or an adoption reads a
+// node's residuals, terminal residual and distance from one 32-byte record. Keeping distances in a
+// separate array measured slower: growth then touches three lines per neighbour instead of two.
 #include "flowgraph/grid_flow.h"
 
 #include <algorithm>
