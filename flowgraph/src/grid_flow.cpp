@@ -10,9 +10,11 @@
 // no arc lists are followed, and each node's fields are split by who reads them. The walk that
 // finds an augmenting path reads only the byte holding tree and parent, from an array small
 // enough to stay in cache, so its chain of dependent loads is short; the residuals it needs are
-// then loaded side by side. A scan or an adoption reads a node's residuals, terminal residual
-// and distance from one 32-byte record. Keeping distances in a separate array measured slower:
-// growth then touches three lines per neighbour instead of two.
+// then loaded side by side, and their addresses written down, so that the pushes that follow
+// look at nothing but the residuals themselves (which measured 1.2 to 1.4 times faster on the
+// hard pictures than finding each arc again from the tree bytes). A scan or an adoption reads a
+// node's residuals, terminal residual and distance from one 32-byte record. Keeping distances in a
+// separate array measured slower: growth then touches three lines per neighbour instead of two.
 #include "flowgraph/grid_flow.h"
 
 #include <algorithm>
@@ -131,8 +133,17 @@ private:
     std::size_t active_taken = 0;
     std::vector<std::uint32_t> active_later;
     std::vector<std::uint32_t> orphans; // first in first out
-    std::vector<std::uint32_t> path; // nodes whose tree arc a walk passed
-    std::vector<std::uint32_t> sink_path; // the same on the sink side of an augmenting path
+    std::vector<std::uint32_t> path; // nodes whose tree arc an adoption's walk passed
+    // A tree arc an augmenting path passes: the residual along the path, the one back, and the
+    // node that the arc's saturation orphans.
+    struct Step
+    {
+        float *forward;
+        float *backward;
+        std::uint32_t node;
+    };
+    std::vector<Step> source_steps;
+    std::vector<Step> sink_steps;
     std::int32_t clock = 0;
     std::uint64_t published = 0; // augmentations already added to the watcher's progress
     std::uint32_t steps = 0; // main-loop steps and adoptions since the last poll
@@ -562,67 +573,74 @@ void GridFlow::Worker::augment(std::uint32_t v, int d)
 {
     const std::uint32_t w = neighbour(v, d);
     float bottleneck = records[v].toward[d];
-    // The first walks read only the tree bytes. They write down the nodes passed and find the
-    // bottleneck, whose loads do not wait on one another; the two sides are walked in step, so
-    // that the two chains of dependent loads overlap. The pushes then follow that record.
-    path.clear();
-    sink_path.clear();
+    // The first walks read only the tree bytes and the residuals along the path. They write down
+    // the arcs passed and find the bottleneck; the two sides are walked in step, so that the two
+    // chains of dependent loads overlap. The pushes then follow that record without looking at
+    // the tree again.
+    source_steps.clear();
+    sink_steps.clear();
     std::uint32_t s = v;
     std::uint32_t t = w;
     int ps = parent_of(s);
     int pt = parent_of(t);
+    const auto source_step = [&] {
+        const std::uint32_t sp = neighbour(s, ps);
+        float *forward = &records[sp].toward[ps ^ 1];
+        bottleneck = std::min(bottleneck, *forward);
+        push_or_die(source_steps, Step {forward, &records[s].toward[ps], s}, error_fn);
+        s = sp;
+        ps = parent_of(s);
+    };
+    const auto sink_step = [&] {
+        const std::uint32_t tp = neighbour(t, pt);
+        float *forward = &records[t].toward[pt];
+        bottleneck = std::min(bottleneck, *forward);
+        push_or_die(sink_steps, Step {forward, &records[tp].toward[pt ^ 1], t}, error_fn);
+        t = tp;
+        pt = parent_of(t);
+    };
     while (ps != PARENT_TERMINAL && pt != PARENT_TERMINAL) {
-        push_or_die(path, s, error_fn);
-        push_or_die(sink_path, t, error_fn);
-        const std::uint32_t sp = neighbour(s, ps);
-        bottleneck = std::min(bottleneck, records[sp].toward[ps ^ 1]);
-        bottleneck = std::min(bottleneck, records[t].toward[pt]);
-        s = sp;
-        t = neighbour(t, pt);
-        ps = parent_of(s);
-        pt = parent_of(t);
+        source_step();
+        sink_step();
     }
-    while (ps != PARENT_TERMINAL) {
-        push_or_die(path, s, error_fn);
-        const std::uint32_t sp = neighbour(s, ps);
-        bottleneck = std::min(bottleneck, records[sp].toward[ps ^ 1]);
-        s = sp;
-        ps = parent_of(s);
-    }
-    while (pt != PARENT_TERMINAL) {
-        push_or_die(sink_path, t, error_fn);
-        bottleneck = std::min(bottleneck, records[t].toward[pt]);
-        t = neighbour(t, pt);
-        pt = parent_of(t);
-    }
+    while (ps != PARENT_TERMINAL)
+        source_step();
+    while (pt != PARENT_TERMINAL)
+        sink_step();
     bottleneck = std::min(bottleneck, records[s].terminal);
     bottleneck = std::min(bottleneck, -records[t].terminal);
 
     records[v].toward[d] -= bottleneck;
     records[w].toward[d ^ 1] += bottleneck;
     // The bottleneck was taken from these very values, so at least one reaches exactly zero.
-    for (const std::uint32_t u : path) {
-        const int pd = parent_of(u);
-        float &forward = records[neighbour(u, pd)].toward[pd ^ 1];
-        forward -= bottleneck;
-        records[u].toward[pd] += bottleneck;
-        if (forward == 0.0f)
-            make_orphan(u);
-    }
+    // The part of each side above its last saturated arc still hangs from its root, at known
+    // distances: it is stamped as confirmed now, so that the orphans' search for a parent stops
+    // where it meets that part instead of walking on to the root.
+    const auto push = [&](const std::vector<Step> &walked, std::uint32_t root, bool root_left) {
+        std::size_t hanging = 0;
+        for (std::size_t k = 0; k < walked.size(); ++k) {
+            const Step &step = walked[k];
+            const float left = *step.forward - bottleneck;
+            *step.forward = left;
+            *step.backward += bottleneck;
+            if (left == 0.0f) {
+                make_orphan(step.node);
+                hanging = k + 1;
+            }
+        }
+        if (root_left) {
+            make_orphan(root);
+            return;
+        }
+        records[root].label = {1, clock};
+        for (std::size_t k = hanging; k < walked.size(); ++k)
+            records[walked[k].node].label = {static_cast<std::int32_t>(walked.size() - k + 1),
+                                             clock};
+    };
     records[s].terminal -= bottleneck;
-    if (records[s].terminal == 0.0f)
-        make_orphan(s);
-    for (const std::uint32_t u : sink_path) {
-        const int pd = parent_of(u);
-        float &forward = records[u].toward[pd];
-        forward -= bottleneck;
-        records[neighbour(u, pd)].toward[pd ^ 1] += bottleneck;
-        if (forward == 0.0f)
-            make_orphan(u);
-    }
+    push(source_steps, s, records[s].terminal == 0.0f);
     records[t].terminal += bottleneck;
-    if (records[t].terminal == 0.0f)
-        make_orphan(t);
+    push(sink_steps, t, records[t].terminal == 0.0f);
     flow += bottleneck;
     ++augmentations;
 }
