@@ -46,6 +46,7 @@ constexpr std::uint8_t colour_grey = 0;
 constexpr std::uint8_t colour_rgb = 2;
 constexpr std::uint8_t colour_rgba = 6;
 
+constexpr std::uint8_t filter_none = 0;
 constexpr std::uint8_t filter_paeth = 4;
 
 // How the rows of one image go into the file: PNG colour type and bytes per pixel.
@@ -153,7 +154,9 @@ void paeth_filter(const std::uint8_t *row, const std::uint8_t *up, std::size_t l
 }
 
 // The image data stream before deflating: per row the filter byte, then the row's bytes less
-// their Paeth predictors. `fill(y, out)` writes the `row_bytes` pixel bytes of row y, with `bpp`
+// their Paeth predictors; a row of zeros (the black of masks and cut-outs) is left unfiltered, so
+// that its zeros join those of the rows around it in one run (Paeth would start it with its
+// filter byte and, below a row that is not black, predict nonzero differences). `fill(y, out)` writes the `row_bytes` pixel bytes of row y, with `bpp`
 // bytes per pixel. With `triple`, each filtered byte goes into the stream three times: the row is
 // one grey byte per pixel of an RGB picture whose three channels are equal, and since each
 // channel is predicted from the same channel of its neighbours, filtering the grey row and
@@ -171,6 +174,13 @@ QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t 
     for (std::size_t y = 0; y < height; ++y) {
         fill(static_cast<int>(y), current.get());
         std::uint8_t *line = out + y * line_bytes;
+        const std::uint8_t *row = current.get();
+        if (std::all_of(row, row + row_bytes, [](std::uint8_t b) { return b == 0; })) {
+            line[0] = filter_none;
+            std::memset(line + 1, 0, line_bytes - 1);
+            current.swap(previous);
+            continue;
+        }
         line[0] = filter_paeth;
         if (triple) {
             paeth_filter(current.get(), previous.get(), row_bytes, bpp, filtered.get());

@@ -183,14 +183,14 @@ QImage photo_like(int width, int height)
 
 TEST(ImageIo, EncodedPngKeepsQtsColourTypeDepthAndPixels)
 {
-    // A photo, and a cut-out of it: mostly black, which deflates at the other level. The size
-    // bound is for photos: a small, mostly black file is mainly chunk overhead.
+    // A photo, and a cut-out of it: mostly black, which deflates at the other level and leaves
+    // its black rows unfiltered.
     QImage cut_out = photo_like(97, 61);
     for (int y = 0; y < cut_out.height(); ++y)
         for (int x = 0; x < cut_out.width(); ++x)
             if (x < 70 || y < 40)
                 cut_out.setPixel(x, y, qRgba(0, 0, 0, 255));
-    for (const auto &[photo, bounded] : {std::pair {photo_like(97, 61), true}, {cut_out, false}}) {
+    for (const QImage &photo : {photo_like(97, 61), cut_out}) {
         const QImage::Format formats[] = {
             QImage::Format_RGB888,      QImage::Format_RGB32,
             QImage::Format_ARGB32,      QImage::Format_ARGB32_Premultiplied,
@@ -212,9 +212,7 @@ TEST(ImageIo, EncodedPngKeepsQtsColourTypeDepthAndPixels)
             const QImage reference = QImage::fromData(theirs, "PNG");
             EXPECT_EQ(decoded.format(), reference.format());
             EXPECT_EQ(decoded, reference);
-            if (bounded) {
-                EXPECT_LE(ours.size(), theirs.size() * 3 / 2);
-            }
+            EXPECT_LE(ours.size(), theirs.size() * 3 / 2);
         }
     }
 }
