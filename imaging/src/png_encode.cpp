@@ -156,11 +156,12 @@ void paeth_filter(const std::uint8_t *row, const std::uint8_t *up, std::size_t l
 // The image data stream before deflating: per row the filter byte, then the row's bytes less
 // their Paeth predictors; a row of zeros (the black of masks and cut-outs) is left unfiltered, so
 // that its zeros join those of the rows around it in one run (Paeth would start it with its
-// filter byte and, below a row that is not black, predict nonzero differences). `fill(y, out)` writes the `row_bytes` pixel bytes of row y, with `bpp`
-// bytes per pixel. With `triple`, each filtered byte goes into the stream three times: the row is
-// one grey byte per pixel of an RGB picture whose three channels are equal, and since each
-// channel is predicted from the same channel of its neighbours, filtering the grey row and
-// tripling it gives the very bytes of filtering the RGB row, in a third of the work.
+// filter byte and, below a row that is not black, predict nonzero differences). `fill(y, out)`
+// writes the `row_bytes` pixel bytes of row y, with `bpp` bytes per pixel. With `triple`, each
+// filtered byte goes into the stream three times: the row is one grey byte per pixel of an RGB
+// picture whose three channels are equal, and since each channel is predicted from the same channel
+// of its neighbours, filtering the grey row and tripling it gives the very bytes of filtering the
+// RGB row, in a third of the work.
 QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t bpp, bool triple,
                          const std::function<void(int y, std::uint8_t *out)> &fill)
 {
