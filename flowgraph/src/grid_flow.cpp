@@ -161,10 +161,12 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     if (grid_nodes >= FlowGraph::MAX_NODES / 2)
         fatal("Grid too large!");
     const auto h = static_cast<std::uint64_t>(height);
-    const std::uint64_t pair_records = 2 * h;
-    const std::uint64_t used = (static_cast<std::uint64_t>(width) + 1) / 2 * pair_records;
-    // Even, so that parity tells the column; a multiple of 4, so that aligned 2 x 2 blocks are.
-    const std::uint64_t margin = (pair_records + 4 + 3) / 4 * 4;
+    const std::uint64_t group_records = GROUP * h;
+    const std::uint64_t used =
+        (static_cast<std::uint64_t>(width) + GROUP - 1) / GROUP * group_records;
+    // A multiple of 64, so that a record's index modulo GROUP tells its column's place and the
+    // blocks of tree bytes fill whole cache lines.
+    const std::uint64_t margin = (group_records + 2 * GROUP + 63) / 64 * 64;
     const std::uint64_t records = used + 2 * margin;
     if (records > UINT32_MAX)
         fatal("Grid too large!");
@@ -187,15 +189,14 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     nodes.queued = bytes + link_bytes;
     first = static_cast<std::uint32_t>(margin);
     records_used = static_cast<std::uint32_t>(used);
-    const auto pair = static_cast<std::int64_t>(pair_records);
-    for (std::int64_t(&o)[4] : offsets) {
-        o[UP] = -2;
-        o[DOWN] = 2;
+    const auto group = static_cast<std::int64_t>(group_records);
+    const auto across = group - static_cast<std::int64_t>(GROUP) + 1; // to the next group's row
+    for (std::uint32_t c = 0; c < GROUP; ++c) {
+        offsets[c][UP] = -static_cast<std::int64_t>(GROUP);
+        offsets[c][DOWN] = GROUP;
+        offsets[c][LEFT] = c == 0 ? -across : -1;
+        offsets[c][RIGHT] = c == GROUP - 1 ? across : 1;
     }
-    offsets[0][LEFT] = -(pair - 1);
-    offsets[0][RIGHT] = 1;
-    offsets[1][LEFT] = -1;
-    offsets[1][RIGHT] = pair - 1;
 }
 
 GridFlow::~GridFlow()
@@ -281,7 +282,7 @@ int GridFlow::strips_to_use() const
             return 1;
         count = DEFAULT_STRIPS;
     }
-    return std::clamp(count, 1, std::max(column_pairs(), 1));
+    return std::clamp(count, 1, std::max(column_groups(), 1));
 }
 
 // The first phase solves the strips apart. The arcs between them are stashed and held at zero, so
@@ -391,14 +392,15 @@ void GridFlow::solve_in_strips(int count)
         control->progress.store(augmentations, std::memory_order_relaxed);
 }
 
-// Strips of whole column pairs, each pair a run of records, as even in width as the count
+// Strips of whole column groups, each group a run of records, as even in width as the count
 // allows.
 std::vector<GridFlow::CellRange> GridFlow::strip_ranges(int count) const
 {
     std::vector<CellRange> ranges;
     const auto column_start = [&](int k) {
-        const std::int64_t pair = static_cast<std::int64_t>(k) * column_pairs() / count;
-        return first + static_cast<std::uint32_t>(pair * 2 * height);
+        const std::int64_t group = static_cast<std::int64_t>(k) * column_groups() / count;
+        return first
+            + static_cast<std::uint32_t>(group * GROUP * static_cast<std::uint32_t>(height));
     };
     try {
         for (int k = 0; k < count; ++k)
@@ -409,8 +411,8 @@ std::vector<GridFlow::CellRange> GridFlow::strip_ranges(int count) const
     return ranges;
 }
 
-// The arcs from the last column of a strip to the first of the next: from the odd records of the
-// strip's last column pair.
+// The arcs from the last column of a strip to the first of the next: from the records of the last
+// column of the strip's last group.
 std::vector<GridFlow::CrossingArc> GridFlow::crossing_arcs(const CellRange &lower) const
 {
     std::vector<CrossingArc> arcs;
@@ -419,8 +421,8 @@ std::vector<GridFlow::CrossingArc> GridFlow::crossing_arcs(const CellRange &lowe
     } catch (const std::bad_alloc &) {
         fatal("Not enough memory!");
     }
-    for (std::uint32_t v = lower.end - 2 * static_cast<std::uint32_t>(height) + 1; v < lower.end;
-         v += 2)
+    for (std::uint32_t v = lower.end - GROUP * static_cast<std::uint32_t>(height) + GROUP - 1;
+         v < lower.end; v += GROUP)
         arcs.push_back({v, RIGHT, 0.0f, 0.0f});
     return arcs;
 }
