@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "augmenting_path_oracle.h"
@@ -275,6 +276,45 @@ TEST(GridFlowStrips, WatchedSolveInStripsCountsEveryWorkersPathsAndStopsInTheFir
         // A pair between the middle strips, held at zero while they were solved, is back.
         const int i = (side / 2 - 1) * side + 7;
         EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + side, GridFlow::LEFT), 2.0f);
+    }
+}
+
+TEST(GridFlowStrips, StopWhileTheStripsAreSolvedKeepsEveryPairAndCountsEveryPath)
+{
+    // Every column joins the source at the top and the sink at the bottom, so each strip has
+    // work of its own; the watcher stops the solve once the first paths are reported.
+    constexpr int n = 1000;
+    GridFlow g(n, n, nullptr);
+    g.set_strips(4);
+    for (int x = 0; x < n; ++x) {
+        g.add_terminal_weights(x * n, 1.0f, 0.0f);
+        g.add_terminal_weights(x * n + n - 1, 0.0f, 1.0f);
+    }
+    for (int i = 0; i < n * n; ++i) {
+        if (i % n != n - 1)
+            g.add_down(i, 1.0f, 1.0f);
+        if (i / n != n - 1)
+            g.add_right(i, 1.0f, 1.0f);
+    }
+    SolveControl control;
+    g.set_control(&control);
+    std::jthread watcher([&control](std::stop_token done) {
+        while (!done.stop_requested() && control.progress.load() == 0)
+            std::this_thread::yield();
+        control.request_stop();
+    });
+    const float flow = g.maxflow();
+    watcher.request_stop();
+    ASSERT_TRUE(g.interrupted()) << "the solve ended before the watcher saw a path";
+    // Each path carries one unit, and the paths of all strips are counted once.
+    EXPECT_GT(flow, 0.0f);
+    EXPECT_LT(flow, static_cast<float>(n));
+    EXPECT_EQ(flow, static_cast<float>(control.progress.load()));
+    // The pairs between strips, held at zero while they were solved, are back, and no pair
+    // gained or lost capacity.
+    for (int i = 0; i < (n - 1) * n; i += 7) {
+        EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + n, GridFlow::LEFT), 2.0f)
+            << "pair " << i << "-" << i + n;
     }
 }
 
