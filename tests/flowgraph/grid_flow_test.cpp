@@ -221,20 +221,21 @@ TEST(GridFlowDimacs, OtherGraphsAreLeftToTheGraph)
         is_grid(6, {{0, 1, 1.0f}, {1, 3, 1.0f}, {2, 3, 1.0f}, {3, 4, 1.0f}, {4, 5, 1.0f}}));
 }
 
-// Unit links, the left column tied to the source and the right one to the sink: side augmenting
-// paths of one unit each, and many thousands of steps between them.
+// Unit links on an n x n grid, the left column tied to the source and the right one to the sink
+// (by default: n augmenting paths of one unit each, and many thousands of steps between them), or
+// the top row to the source and the bottom row to the sink (work within every strip).
 constexpr int side = 120;
 
-void build_unit_grid(GridFlow &g)
+void build_unit_grid(GridFlow &g, int n = side, bool rows = false)
 {
-    for (int y = 0; y < side; ++y) {
-        g.add_terminal_weights(y, 1.0f, 0.0f);
-        g.add_terminal_weights((side - 1) * side + y, 0.0f, 1.0f);
+    for (int k = 0; k < n; ++k) {
+        g.add_terminal_weights(rows ? k * n : k, 1.0f, 0.0f);
+        g.add_terminal_weights(rows ? k * n + n - 1 : (n - 1) * n + k, 0.0f, 1.0f);
     }
-    for (int i = 0; i < side * side; ++i) {
-        if (i % side != side - 1)
+    for (int i = 0; i < n * n; ++i) {
+        if (i % n != n - 1)
             g.add_down(i, 1.0f, 1.0f);
-        if (i / side != side - 1)
+        if (i / n != n - 1)
             g.add_right(i, 1.0f, 1.0f);
     }
 }
@@ -281,41 +282,24 @@ TEST(GridFlowStrips, WatchedSolveInStripsCountsEveryWorkersPathsAndStopsInTheFir
 
 TEST(GridFlowStrips, StopWhileTheStripsAreSolvedKeepsEveryPairAndCountsEveryPath)
 {
-    // Every column joins the source at the top and the sink at the bottom, so each strip has
-    // work of its own; the watcher stops the solve once the first paths are reported.
     constexpr int n = 1000;
     GridFlow g(n, n, nullptr);
     g.set_strips(4);
-    for (int x = 0; x < n; ++x) {
-        g.add_terminal_weights(x * n, 1.0f, 0.0f);
-        g.add_terminal_weights(x * n + n - 1, 0.0f, 1.0f);
-    }
-    for (int i = 0; i < n * n; ++i) {
-        if (i % n != n - 1)
-            g.add_down(i, 1.0f, 1.0f);
-        if (i / n != n - 1)
-            g.add_right(i, 1.0f, 1.0f);
-    }
+    build_unit_grid(g, n, true);
     SolveControl control;
     g.set_control(&control);
     std::jthread watcher([&control](std::stop_token done) {
         while (!done.stop_requested() && control.progress.load() == 0)
             std::this_thread::yield();
-        control.request_stop();
+        control.request_stop(); // once the strips report their first paths
     });
     const float flow = g.maxflow();
     watcher.request_stop();
     ASSERT_TRUE(g.interrupted()) << "the solve ended before the watcher saw a path";
-    // Each path carries one unit, and the paths of all strips are counted once.
-    EXPECT_GT(flow, 0.0f);
-    EXPECT_LT(flow, static_cast<float>(n));
-    EXPECT_EQ(flow, static_cast<float>(control.progress.load()));
-    // The pairs between strips, held at zero while they were solved, are back, and no pair
-    // gained or lost capacity.
-    for (int i = 0; i < (n - 1) * n; i += 7) {
-        EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + n, GridFlow::LEFT), 2.0f)
-            << "pair " << i << "-" << i + n;
-    }
+    EXPECT_TRUE(flow > 0.0f && flow < static_cast<float>(n));
+    EXPECT_EQ(flow, static_cast<float>(control.progress.load())); // unit paths, each counted once
+    for (int i = 0; i < (n - 1) * n; i += 7) // pairs between strips are back, none lost capacity
+        EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + n, GridFlow::LEFT), 2.0f) << i;
 }
 
 } // namespace
