@@ -115,6 +115,12 @@ void report_graph_error(const char *message)
     const std::string staged =
         folder + "." + path.substr(folder.size()) + ".vellacut-" + std::to_string(::getpid());
     std::FILE *file = std::fopen(staged.c_str(), "wx");
+    if (!file && errno == EEXIST) {
+        // The name holds this process's id, which no other live process here has: the file was
+        // left by a killed run that had the same id.
+        std::remove(staged.c_str());
+        file = std::fopen(staged.c_str(), "wx");
+    }
     if (!file) {
         reason = std::strerror(errno);
         return false;

@@ -58,8 +58,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Runs the program with arguments, stdout and stderr caught in files.
-    ProgramRun run(const std::vector<std::string> &arguments)
+    // Runs the program with arguments, stdout and stderr caught in files; behind `wrapper`
+    // (a command found on the PATH, with its arguments) when one is given.
+    ProgramRun run(const std::vector<std::string> &arguments,
+                   const std::vector<std::string> &wrapper = {})
     {
         const std::string out_path = (dir / "stdout").string();
         const std::string err_path = (dir / "stderr").string();
@@ -69,7 +71,8 @@ protected:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> all {VELLACUT_MAXFLOW_PATH};
+        std::vector<std::string> all = wrapper;
+        all.push_back(VELLACUT_MAXFLOW_PATH);
         all.insert(all.end(), arguments.begin(), arguments.end());
         std::vector<char *> argv;
         for (std::string &a : all)
@@ -77,8 +80,7 @@ protected:
         argv.push_back(nullptr);
         pid_t pid = 0;
         ProgramRun result;
-        const int spawned =
-            posix_spawn(&pid, VELLACUT_MAXFLOW_PATH, &actions, nullptr, argv.data(), environ);
+        const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(spawned, 0) << "cannot start " << VELLACUT_MAXFLOW_PATH;
         if (spawned != 0)
@@ -287,6 +289,19 @@ TEST_F(MaxflowCli, ACutFileOnAFullDiskKeepsTheOldOne)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string> {"cut.txt", "filler"}));
+}
+
+TEST_F(MaxflowCli, AStagedCutFileLeftByAKilledRunWithTheSameIdIsReplaced)
+{
+    // In a new process id namespace the program is process 1, so its staged name is known.
+    write_file(dir / ".cut.txt.vellacut-1", "stale\n");
+    const ProgramRun r = run({"--cut", (dir / "cut.txt").string(), input("small.max", SMALL)},
+                             {"unshare", "--pid", "--fork"});
+    if (r.err.find("unshare") != std::string::npos)
+        GTEST_SKIP() << "cannot start a process id namespace here (needs root): " << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file_text(dir / "cut.txt"), "4\n");
+    EXPECT_FALSE(fs::exists(dir / ".cut.txt.vellacut-1"));
 }
 
 TEST_F(MaxflowCli, CutOfARandomGridCostsExactlyTheFlow)
