@@ -176,18 +176,17 @@ QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t 
         fill(static_cast<int>(y), current.get());
         std::uint8_t *line = out + y * line_bytes;
         const std::uint8_t *row = current.get();
-        if (std::all_of(row, row + row_bytes, [](std::uint8_t b) { return b == 0; })) {
-            line[0] = filter_none;
+        const bool black = std::all_of(row, row + row_bytes, [](std::uint8_t b) { return b == 0; });
+        line[0] = black ? filter_none : filter_paeth;
+        if (black) {
             std::memset(line + 1, 0, line_bytes - 1);
         } else if (triple) {
-            line[0] = filter_paeth;
-            paeth_filter(current.get(), previous.get(), row_bytes, bpp, filtered.get());
+            paeth_filter(row, previous.get(), row_bytes, bpp, filtered.get());
             std::uint8_t *to = line + 1;
             for (std::size_t n = 0; n < row_bytes; ++n, to += 3)
                 to[0] = to[1] = to[2] = filtered[n];
         } else {
-            line[0] = filter_paeth;
-            paeth_filter(current.get(), previous.get(), row_bytes, bpp, line + 1);
+            paeth_filter(row, previous.get(), row_bytes, bpp, line + 1);
         }
         current.swap(previous);
     }
