@@ -382,9 +382,15 @@ QString output_folder_problem(const QString &dir)
 {
     const QString probe =
         QDir(dir).filePath(QStringLiteral("%1%2-probe").arg(staging_prefix).arg(::getpid()));
-    if (::mkdir(native(probe).constData(), 0700) != 0)
+    const QByteArray path = native(probe);
+    // The name is taken when a process with this id was killed between the two calls (ids come
+    // round again, in a container from 1) or another thread of this one probes the same folder:
+    // the probe is always empty, so it is removed and made again.
+    if (::mkdir(path.constData(), 0700) != 0
+        && (errno != EEXIST || ::rmdir(path.constData()) != 0
+            || ::mkdir(path.constData(), 0700) != 0))
         return reason(errno);
-    ::rmdir(native(probe).constData());
+    ::rmdir(path.constData());
     return {};
 }
 

@@ -145,3 +145,10 @@ TEST_F(OutputFiles, TheNextWriteFinishesACommittedSetAndDropsAnUncommittedOne)
     recover_output_staging(dir.path());
     expect_set(dir.path(), "new ");
 }
+
+TEST_F(OutputFiles, AProbeLeftByAKilledProcessWithTheSameIdDoesNotMakeTheFolderUnwritable)
+{
+    ASSERT_TRUE(QDir().mkpath(staging(QString::number(::getpid()) + "-probe")));
+    EXPECT_EQ(output_folder_problem(dir.path()), QString());
+    EXPECT_EQ(entries(dir.path()), QStringList());
+}
