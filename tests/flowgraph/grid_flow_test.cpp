@@ -1,6 +1,7 @@
 // GridFlow against the augmenting-path oracle and FlowGraph on random grids with integer capacities
-// (every float exact, so flows compare with == and sink sides must be identical), the same grids
-// read from DIMACS text, and a watched solve that reports progress and stops on request.
+// (every float exact, so flows compare with == and sink sides must be identical), walking or
+// splaying the tree paths, the same grids read from DIMACS text, and a watched solve that reports
+// progress and stops on request.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -131,6 +132,8 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
         const GridRecipe r = random_grid(rng);
         SCOPED_TRACE(testing::Message() << "round " << round << ", " << r.width << "x" << r.height);
         GridFlow grid(r.width, r.height, nullptr);
+        if (round % 2 == 1)
+            grid.set_splay_paths_from(0);
         FlowGraph graph(r.n(), 2 * r.n(), nullptr);
         AugmentingPathOracle ek(r.n() + 2);
         const int source = r.n();
@@ -174,6 +177,8 @@ TEST(GridFlowStrips, GridsSolvedInStripsGiveTheOraclesFlowAndSinkSide)
                                         << ", " << strips << " strips");
         GridFlow grid(r.width, r.height, nullptr);
         grid.set_strips(strips);
+        if (round % 3 == 0)
+            grid.set_splay_paths_from(0);
         FlowGraph graph(r.n(), 2 * r.n(), nullptr);
         AugmentingPathOracle ek(large ? 1 : r.n() + 2);
         build(r, grid, graph, large ? nullptr : &ek);
@@ -280,11 +285,14 @@ TEST(GridFlowStrips, WatchedSolveInStripsCountsEveryWorkersPathsAndStopsInTheFir
     }
 }
 
-TEST(GridFlowStrips, StopWhileTheStripsAreSolvedKeepsEveryPairAndCountsEveryPath)
+void stop_while_strips_are_solved(bool splaying)
 {
+    SCOPED_TRACE(splaying ? "splaying" : "walking");
     constexpr int n = 1000;
     GridFlow g(n, n, nullptr);
     g.set_strips(4);
+    if (splaying)
+        g.set_splay_paths_from(0);
     build_unit_grid(g, n, true);
     SolveControl control;
     g.set_control(&control);
@@ -298,8 +306,67 @@ TEST(GridFlowStrips, StopWhileTheStripsAreSolvedKeepsEveryPairAndCountsEveryPath
     ASSERT_TRUE(g.interrupted()) << "the solve ended before the watcher saw a path";
     EXPECT_TRUE(flow > 0.0f && flow < static_cast<float>(n));
     EXPECT_EQ(flow, static_cast<float>(control.progress.load())); // unit paths, each counted once
-    for (int i = 0; i < (n - 1) * n; i += 7) // pairs between strips are back, none lost capacity
+    // Pairs between strips are back, and no pair lost capacity (nor one along a splayed path).
+    for (int i = 0; i < (n - 1) * n; i += 7) {
         EXPECT_EQ(g.residual(i, GridFlow::RIGHT) + g.residual(i + n, GridFlow::LEFT), 2.0f) << i;
+        if (i % n != n - 1) {
+            EXPECT_EQ(g.residual(i, GridFlow::DOWN) + g.residual(i + 1, GridFlow::UP), 2.0f) << i;
+        }
+    }
+}
+
+TEST(GridFlowStrips, StopWhileTheStripsAreSolvedKeepsEveryPairAndCountsEveryPath)
+{
+    for (const bool splaying : {false, true})
+        stop_while_strips_are_solved(splaying);
+}
+
+// Columns of random integer capacities between a top row tied to the source and a bottom row tied
+// to the sink: thousands of augmenting paths of a few dozen arcs, so that a search that walks them
+// changes over to splaying once it has measured them, with the strips' merges on either side.
+TEST(GridFlowSplay, ChangingOverInTheMiddleOfASolveKeepsTheFlowAndTheCut)
+{
+    GridRecipe r;
+    r.width = 4500;
+    r.height = 24;
+    std::mt19937 rng(5);
+    for (int i = 0; i < r.n(); ++i) {
+        const bool below = i % r.height != r.height - 1;
+        const bool beside = i / r.height != r.width - 1;
+        r.down.push_back(below ? 1 + static_cast<int>(rng() % 6) : 0);
+        r.up.push_back(below ? static_cast<int>(rng() % 6) : 0);
+        r.right.push_back(beside ? static_cast<int>(rng() % 3) : 0);
+        r.left.push_back(beside ? static_cast<int>(rng() % 3) : 0);
+        if (i % r.height == 0)
+            r.calls.push_back({i, 1 + static_cast<int>(rng() % 9), 0});
+        if (i % r.height == r.height - 1)
+            r.calls.push_back({i, 0, 1 + static_cast<int>(rng() % 9)});
+    }
+    // Never, after the first 4096 paths, from the start; on one thread and in two strips.
+    for (const int from : {1 << 30, 10, 0}) {
+        for (const int strips : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "splaying from " << from << ", " << strips);
+            GridFlow grid(r.width, r.height, nullptr);
+            FlowGraph graph(r.n(), 2 * r.n(), nullptr);
+            build(r, grid, graph, nullptr);
+            grid.set_splay_paths_from(from);
+            grid.set_strips(strips);
+            SolveControl control;
+            grid.set_control(&control);
+            EXPECT_EQ(grid.maxflow(), graph.maxflow());
+            EXPECT_GT(control.progress.load(), 4096U);
+            EXPECT_TRUE(grid.check_solved());
+            int other_side = 0;
+            for (int i = 0; i < r.n(); ++i)
+                other_side += grid.segment_of(i) != graph.segment_of(i) ? 1 : 0;
+            EXPECT_EQ(other_side, 0);
+            each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
+                const int d = down ? GridFlow::DOWN : GridFlow::RIGHT;
+                if (grid.residual(i, d) + grid.residual(j, d ^ 1) != static_cast<float>(cap + rev))
+                    ADD_FAILURE() << "pair " << i << "-" << j << " lost capacity";
+            });
+        }
+    }
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 // A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
-// out for the grid (neighbours by index arithmetic, residuals per direction, 34 bytes a node).
+// out for the grid (neighbours by index arithmetic, residuals per direction, 34 bytes a node),
+// whose tree paths go into splay trees when they grow long (24 bytes a node more).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "flowgraph/error.h"
@@ -55,6 +57,14 @@ public:
     // 0 (the default) chooses by the grid's size and the cores; 1 solves on the calling thread
     // alone. Any choice gives the same cut.
     void set_strips(int count) { strip_request = count; }
+
+    // The mean length of augmenting paths, in arcs, from which a search keeps its tree paths in
+    // splay trees instead of walking them: a push then costs a logarithm of the path's length,
+    // not the length, which pays on large pictures whose paths run thousands of arcs, and costs
+    // more than the walk on shorter ones. A search measures its paths as it goes and changes
+    // over once; 0 splays from the start. Left unset, the solver chooses by the grid's size. Any
+    // choice gives the same cut.
+    void set_splay_paths_from(int mean_arcs) { splay_from = mean_arcs; }
 
     // Lets another thread follow and stop the solve (null: nobody watches). A stopped solve
     // returns early with interrupted() true and no valid cut.
@@ -177,6 +187,8 @@ private:
     // A part of the grid in the parallel solve: strips [first_strip, end_strip) and the worker
     // whose trees span them.
     struct Part;
+    // A node of the splay trees that hold tree paths; defined in the .cpp.
+    struct PathNode;
 
     [[noreturn]] void fatal(const char *message) const;
     int strips_to_use() const;
@@ -184,6 +196,9 @@ private:
     std::vector<CellRange> strip_ranges(int count) const;
     std::vector<CrossingArc> crossing_arcs(const CellRange &lower) const;
     void run_parts(std::vector<Part> &parts) const;
+    // The splay tree nodes, one per record, made on first use; null when memory ran out (the
+    // searches then keep walking their paths).
+    PathNode *path_nodes() const;
 
     int width = 0;
     int height = 0;
@@ -201,6 +216,11 @@ private:
     std::uint32_t records_used = 0; // from first: the column groups
     std::int64_t offsets[GROUP][4] = {}; // by place in the group, then direction
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
+    int splay_from = -1; // -1: the solver's choice
+    mutable std::mutex path_lock; // guards the making of the splay tree nodes
+    mutable void *path_storage = nullptr;
+    mutable std::size_t path_bytes = 0;
+    mutable bool path_failed = false;
     float flow = 0.0f;
     bool solved = false;
     int strip_request = 0;
