@@ -20,8 +20,9 @@
 // them is most of the solve (the 10-megapixel astronaut picture: half a million paths of 2,300
 // arcs on average). There a search keeps each tree's paths in splay trees (PathNode): finding the
 // bottleneck, pushing it and finding the arcs it saturated then cost a logarithm of the path's
-// length. The residuals of tree arcs are then out of date in the records (only their positivity
-// is read there, and only between nodes of one tree) until the arc is cut or the search ends.
+// length. The residuals of tree arcs and roots are then out of date in the records (only the
+// positivity of arcs between nodes of one tree is read there) until the arc is cut, the root's
+// capacity runs out or the search ends.
 #include "flowgraph/grid_flow.h"
 
 #include <algorithm>
@@ -92,9 +93,9 @@ inline void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
 
 // A tree path is a run of nodes from a root down, held as a splay tree ordered from the root (left)
 // to the deepest node (right); a node's value is the residual of its arc to its parent along the
-// flow (infinite at a root). A pending subtraction waits at the top of a subtree until a splay
-// passes it down, so a push along a whole path is one subtraction at the top. Node 0 is the empty
-// tree: a record of the margin, never a grid node.
+// flow, at a root its terminal residual (infinite at an orphan). A pending subtraction waits at the
+// top of a subtree until a splay passes it down, so a push along a whole path is one subtraction at
+// the top. Node 0 is the empty tree: a record of the margin, never a grid node.
 struct GridFlow::PathNode
 {
     std::uint32_t child[2];
@@ -889,19 +890,23 @@ void GridFlow::Worker::start_splaying()
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
         PathNode &n = paths[v];
         n = {{0, 0}, 0, INFINITY, INFINITY, 0.0f};
-        if (tree_of(v) != FREE && parent_of(v) <= RIGHT) {
+        if (tree_of(v) == FREE)
+            continue;
+        if (parent_of(v) <= RIGHT) {
             float *forward;
             float *backward;
             residuals_of(v, forward, backward);
             n.parent = neighbour(v, parent_of(v));
             n.value = *forward;
-            n.least = n.value;
+        } else if (parent_of(v) == PARENT_TERMINAL) {
+            n.value = std::fabs(records[v].terminal);
         }
+        n.least = n.value;
     }
 }
 
-// Writes every tree arc's residuals back to the records, once the pending subtractions have been
-// passed all the way down.
+// Writes every tree arc's residuals, and every root's terminal residual, back to the records, once
+// the pending subtractions have been passed all the way down.
 void GridFlow::Worker::write_back_paths()
 {
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
@@ -919,12 +924,16 @@ void GridFlow::Worker::write_back_paths()
         }
     }
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
-        if (tree_of(v) == FREE || parent_of(v) > RIGHT)
+        if (tree_of(v) == FREE)
+            continue;
+        const float left = paths[v].value > 0.0f ? paths[v].value : 0.0f;
+        if (parent_of(v) == PARENT_TERMINAL)
+            records[v].terminal = tree_of(v) == SINK ? -left : left;
+        if (parent_of(v) > RIGHT)
             continue;
         float *forward;
         float *backward;
         residuals_of(v, forward, backward);
-        const float left = paths[v].value > 0.0f ? paths[v].value : 0.0f;
         *backward += *forward - left;
         *forward = left;
     }
@@ -1100,32 +1109,30 @@ int GridFlow::Worker::grow_splaying(std::uint32_t v)
 void GridFlow::Worker::augment_splaying(std::uint32_t v, int d)
 {
     const std::uint32_t w = neighbour(v, d);
-    const std::uint32_t source_root = path_top(v);
-    const std::uint32_t sink_root = path_top(w);
-    float bottleneck = records[v].toward[d];
-    bottleneck = std::min(bottleneck, paths[source_root].least);
-    bottleneck = std::min(bottleneck, paths[sink_root].least);
-    bottleneck = std::min(bottleneck, records[source_root].terminal);
-    bottleneck = std::min(bottleneck, -records[sink_root].terminal);
-
+    expose(v);
+    expose(w);
+    const float bottleneck =
+        std::min(records[v].toward[d], std::min(paths[v].least, paths[w].least));
     records[v].toward[d] -= bottleneck;
     records[w].toward[d ^ 1] += bottleneck;
-    for (const std::uint32_t root : {source_root, sink_root}) {
-        subtract(root, bottleneck);
-        if (paths[root].least <= 0.0f) {
-            find_saturated(root);
-            for (const std::uint32_t x : saturated) {
+    for (const std::uint32_t top : {v, w}) {
+        subtract(top, bottleneck);
+        if (paths[top].least > 0.0f)
+            continue;
+        find_saturated(top);
+        for (const std::uint32_t x : saturated) {
+            if (parent_of(x) == PARENT_TERMINAL) {
+                // A root whose terminal capacity ran out.
+                splay(x);
+                records[x].terminal = 0.0f;
+                paths[x].value = INFINITY;
+                update(x);
+            } else {
                 cut(x);
-                make_orphan(x);
             }
+            make_orphan(x);
         }
     }
-    records[source_root].terminal -= bottleneck;
-    if (records[source_root].terminal == 0.0f)
-        make_orphan(source_root);
-    records[sink_root].terminal += bottleneck;
-    if (records[sink_root].terminal == 0.0f)
-        make_orphan(sink_root);
     flow += bottleneck;
     ++augmentations;
 }
