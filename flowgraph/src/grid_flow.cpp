@@ -93,7 +93,9 @@ inline void push_or_die(std::vector<T> &list, T value, ErrorFn error_fn)
 
 // A tree path is a run of nodes from a root down, held as a splay tree ordered from the root (left)
 // to the deepest node (right); a node's value is the residual of its arc to its parent along the
-// flow, at a root its terminal residual (infinite at an orphan). A pending subtraction waits at the
+// flow, at a root its terminal residual. An orphan's is minus infinity, so that a path that still
+// hangs from an orphan shows it in its smallest value (no path an augmentation takes has one: the
+// orphans are dealt with before the search goes on). A pending subtraction waits at the
 // top of a subtree until a splay passes it down, so a push along a whole path is one subtraction at
 // the top. Node 0 is the empty tree: a record of the margin, never a grid node.
 struct GridFlow::PathNode
@@ -199,7 +201,6 @@ private:
     void rotate(std::uint32_t x) const;
     void splay(std::uint32_t x);
     void expose(std::uint32_t x);
-    std::uint32_t path_top(std::uint32_t x);
     void residuals_of(std::uint32_t x, float *&forward, float *&backward) const;
     void cut(std::uint32_t x);
     void hang(std::uint32_t x, std::uint32_t parent, float residual);
@@ -898,8 +899,8 @@ void GridFlow::Worker::start_splaying()
             residuals_of(v, forward, backward);
             n.parent = neighbour(v, parent_of(v));
             n.value = *forward;
-        } else if (parent_of(v) == PARENT_TERMINAL) {
-            n.value = std::fabs(records[v].terminal);
+        } else {
+            n.value = parent_of(v) == PARENT_TERMINAL ? std::fabs(records[v].terminal) : -INFINITY;
         }
         n.least = n.value;
     }
@@ -990,21 +991,6 @@ void GridFlow::Worker::expose(std::uint32_t x)
     splay(x);
 }
 
-// The root of x's tree, left at the top of the splay tree that holds its path down to x.
-std::uint32_t GridFlow::Worker::path_top(std::uint32_t x)
-{
-    expose(x);
-    std::uint32_t r = x;
-    for (;;) {
-        pass_down(r);
-        if (!paths[r].child[0])
-            break;
-        r = paths[r].child[0];
-    }
-    splay(r);
-    return r;
-}
-
 // Where the residuals of x's tree arc are kept: along the flow, and back.
 void GridFlow::Worker::residuals_of(std::uint32_t x, float *&forward, float *&backward) const
 {
@@ -1019,7 +1005,7 @@ void GridFlow::Worker::residuals_of(std::uint32_t x, float *&forward, float *&ba
     }
 }
 
-// Cuts x's tree arc and writes its residuals back; x becomes the root of its own part.
+// Cuts x's tree arc and writes its residuals back; x becomes an orphan at the top of its part.
 void GridFlow::Worker::cut(std::uint32_t x)
 {
     expose(x);
@@ -1034,7 +1020,7 @@ void GridFlow::Worker::cut(std::uint32_t x)
     const float left = paths[x].value > 0.0f ? paths[x].value : 0.0f;
     *backward += *forward - left;
     *forward = left;
-    paths[x].value = INFINITY;
+    paths[x].value = -INFINITY;
     update(x);
 }
 
@@ -1125,7 +1111,7 @@ void GridFlow::Worker::augment_splaying(std::uint32_t v, int d)
                 // A root whose terminal capacity ran out.
                 splay(x);
                 records[x].terminal = 0.0f;
-                paths[x].value = INFINITY;
+                paths[x].value = -INFINITY;
                 update(x);
             } else {
                 cut(x);
@@ -1152,7 +1138,10 @@ void GridFlow::Worker::adopt_splaying(std::uint32_t v)
         if (residual == 0.0f)
             continue;
         const std::uint32_t j = neighbour(v, d);
-        if (tree_of(j) != own || parent_of(path_top(j)) != PARENT_TERMINAL)
+        if (tree_of(j) != own)
+            continue;
+        expose(j);
+        if (paths[j].least == -INFINITY)
             continue;
         set_parent(v, d);
         hang(v, j, residual);
