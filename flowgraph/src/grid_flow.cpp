@@ -270,7 +270,7 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     };
     const std::size_t record_bytes = array_bytes(sizeof(Record));
     const std::size_t link_bytes = array_bytes(1);
-    storage_bytes = record_bytes + 2 * link_bytes;
+    storage_bytes = record_bytes + link_bytes;
     // The graphs' own memory: huge pages, and pages kept resident from the previous graph.
     storage = graph_memory::allocate(storage_bytes);
     if (!storage)
@@ -280,7 +280,6 @@ GridFlow::GridFlow(int grid_width, int grid_height, ErrorFn error_fn_in)
     nodes.records = reinterpret_cast<Record *>(bytes);
     bytes += record_bytes;
     nodes.link = bytes;
-    nodes.queued = bytes + link_bytes;
     first = static_cast<std::uint32_t>(margin);
     records_used = static_cast<std::uint32_t>(used);
     const auto group = static_cast<std::int64_t>(group_records);
@@ -626,7 +625,7 @@ void GridFlow::Worker::init_trees(const std::vector<std::uint32_t> &roots)
     for (const std::uint32_t i : roots) {
         if (tree_of(i) != FREE || records[i].terminal == 0.0f)
             continue;
-        link[i] = (records[i].terminal < 0.0f ? SINK : SOURCE) | PARENT_TERMINAL;
+        set_link(i, (records[i].terminal < 0.0f ? SINK : SOURCE) | PARENT_TERMINAL);
         records[i].label.depth = 1;
         activate(i);
     }
@@ -634,9 +633,9 @@ void GridFlow::Worker::init_trees(const std::vector<std::uint32_t> &roots)
 
 void GridFlow::Worker::activate(std::uint32_t v)
 {
-    if (queued[v])
+    if (link[v] & QUEUED)
         return;
-    queued[v] = 1;
+    link[v] |= QUEUED;
     push_or_die(active_later, v, error_fn);
 }
 
@@ -657,7 +656,7 @@ std::uint32_t GridFlow::Worker::pop_active()
             __builtin_prefetch(&records[neighbour(ahead, RIGHT)]);
         }
         const std::uint32_t v = active_now[active_taken++];
-        queued[v] = 0;
+        link[v] &= static_cast<std::uint8_t>(~QUEUED);
         // A node released while it waited is skipped.
         if (tree_of(v) != FREE)
             return v;
@@ -680,13 +679,13 @@ int GridFlow::Worker::grow(std::uint32_t v)
             continue;
         const std::uint8_t tree = tree_of(w);
         if (tree == FREE) {
-            link[w] = static_cast<std::uint8_t>(own | (d ^ 1));
+            set_link(w, own | (d ^ 1));
             records[w].label = {here.depth + 1, here.stamp};
             activate(w);
         } else if (tree != own) {
             return d;
         } else if (records[w].label.stamp <= here.stamp && records[w].label.depth > here.depth) {
-            link[w] = static_cast<std::uint8_t>(own | (d ^ 1));
+            set_link(w, own | (d ^ 1));
             records[w].label = {here.depth + 1, here.stamp};
         }
     }
@@ -863,7 +862,7 @@ void GridFlow::Worker::adopt(std::uint32_t v)
         records[v].label = {static_cast<std::int32_t>(best_distance + 1), clock};
         return;
     }
-    link[v] = FREE;
+    set_link(v, FREE);
     for (const int d : SCAN_ORDER) {
         // A neighbour joined to v by no residual arc is neither one to queue nor a child (a tree
         // arc never runs dry without orphaning its child). Its record is not read: across a
@@ -1080,7 +1079,7 @@ int GridFlow::Worker::grow_splaying(std::uint32_t v)
             continue;
         const std::uint8_t tree = tree_of(w);
         if (tree == FREE) {
-            link[w] = static_cast<std::uint8_t>(own | (d ^ 1));
+            set_link(w, own | (d ^ 1));
             paths[w] = {{0, 0}, v, residual, residual, 0.0f};
             activate(w);
         } else if (tree != own) {
@@ -1154,7 +1153,7 @@ void GridFlow::Worker::adopt_splaying(std::uint32_t v)
             make_orphan(j);
         }
     }
-    link[v] = FREE;
+    set_link(v, FREE);
     for (const int d : SCAN_ORDER)
         if (toward_tree(d) != 0.0f && tree_of(neighbour(v, d)) == own)
             activate(neighbour(v, d));

@@ -1,5 +1,5 @@
 // A max-flow solver for four-connected pixel grids: two search trees with orphan adoption, laid
-// out for the grid (neighbours by index arithmetic, residuals per direction, 34 bytes a node),
+// out for the grid (neighbours by index arithmetic, residuals per direction, 33 bytes a node),
 // whose tree paths go into splay trees when they grow long (24 bytes a node more).
 #pragma once
 
@@ -113,8 +113,9 @@ private:
     };
     static_assert(sizeof(Record) == 32, "records stay at 32 bytes");
 
-    // A node's tree and parent share one byte, so that the walks along tree paths, which read
-    // nothing else for most steps, stay within an array of one byte per node.
+    // A node's tree, parent and place in the active lists share one byte, so that the walks along
+    // tree paths, which read nothing else for most steps, stay within an array of one byte per
+    // node.
     static constexpr std::uint8_t FREE = 0;
     static constexpr std::uint8_t SOURCE = 1 << 3;
     static constexpr std::uint8_t SINK = 2 << 3;
@@ -124,20 +125,26 @@ private:
     static constexpr std::uint8_t PARENT_TERMINAL = 4;
     // In a tree: an orphan, waiting for a new parent.
     static constexpr std::uint8_t PARENT_NONE = 5;
+    // Waits in an active list (free nodes too: one released while it waited is skipped there).
+    static constexpr std::uint8_t QUEUED = 1 << 5;
 
     // The per-node arrays, indexed by record (see storage below). Copying it copies the view,
     // not the nodes.
     struct NodeArrays
     {
         Record *records = nullptr;
-        std::uint8_t *link = nullptr; // tree | parent
-        std::uint8_t *queued = nullptr; // waits in an active list
+        std::uint8_t *link = nullptr; // tree | parent | QUEUED
 
         std::uint8_t tree_of(std::uint32_t v) const { return link[v] & TREE_BITS; }
         int parent_of(std::uint32_t v) const { return link[v] & PARENT_BITS; }
         void set_parent(std::uint32_t v, int parent) const
         {
-            link[v] = static_cast<std::uint8_t>((link[v] & TREE_BITS) | parent);
+            link[v] = static_cast<std::uint8_t>((link[v] & (TREE_BITS | QUEUED)) | parent);
+        }
+        // Puts v in a tree (or none) under a parent, keeping its place in the active lists.
+        void set_link(std::uint32_t v, int tree_and_parent) const
+        {
+            link[v] = static_cast<std::uint8_t>((link[v] & QUEUED) | tree_and_parent);
         }
     };
 
