@@ -980,6 +980,9 @@ void GridFlow::Worker::splay(std::uint32_t x)
 // Makes the path from x's root down to x one splay tree, with x at its top.
 void GridFlow::Worker::expose(std::uint32_t x)
 {
+    // Already so: the top of the splay tree that holds its root, and the deepest node there.
+    if (paths[x].parent == 0 && paths[x].child[1] == 0)
+        return;
     std::uint32_t below = 0;
     for (std::uint32_t z = x; z != 0; z = paths[z].parent) {
         splay(z);
