@@ -1140,7 +1140,8 @@ void GridFlow::Worker::adopt_splaying(std::uint32_t v)
         if (residual == 0.0f)
             continue;
         const std::uint32_t j = neighbour(v, d);
-        if (tree_of(j) != own)
+        // An orphan's path is known not to reach the terminal without a splay.
+        if (tree_of(j) != own || parent_of(j) == PARENT_NONE)
             continue;
         expose(j);
         if (paths[j].least == -INFINITY)
