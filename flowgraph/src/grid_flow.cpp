@@ -913,14 +913,14 @@ void GridFlow::Worker::write_back_paths()
         if (!top_of_splay(v))
             continue;
         splay_path.clear();
-        splay_path.push_back(v);
+        push_or_die(splay_path, v, error_fn);
         while (!splay_path.empty()) {
             const std::uint32_t x = splay_path.back();
             splay_path.pop_back();
             pass_down(x);
             for (const std::uint32_t c : paths[x].child)
                 if (c)
-                    splay_path.push_back(c);
+                    push_or_die(splay_path, c, error_fn);
         }
     }
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
@@ -1042,7 +1042,7 @@ void GridFlow::Worker::find_saturated(std::uint32_t top)
 {
     saturated.clear();
     splay_path.clear();
-    splay_path.push_back(top);
+    push_or_die(splay_path, top, error_fn);
     while (!splay_path.empty()) {
         const std::uint32_t x = splay_path.back();
         splay_path.pop_back();
