@@ -887,11 +887,12 @@ void GridFlow::Worker::start_splaying()
     paths = grid.path_nodes();
     if (!paths)
         return;
+    // A free node's splay node is written when it joins a tree, and read only after.
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
-        PathNode &n = paths[v];
-        n = {{0, 0}, 0, INFINITY, INFINITY, 0.0f};
         if (tree_of(v) == FREE)
             continue;
+        PathNode &n = paths[v];
+        n = {{0, 0}, 0, INFINITY, INFINITY, 0.0f};
         if (parent_of(v) <= RIGHT) {
             float *forward;
             float *backward;
@@ -910,7 +911,7 @@ void GridFlow::Worker::start_splaying()
 void GridFlow::Worker::write_back_paths()
 {
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
-        if (!top_of_splay(v))
+        if (tree_of(v) == FREE || !top_of_splay(v))
             continue;
         splay_path.clear();
         push_or_die(splay_path, v, error_fn);
