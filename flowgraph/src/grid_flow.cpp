@@ -202,6 +202,9 @@ private:
     void splay(std::uint32_t x);
     void expose(std::uint32_t x);
     void residuals_of(std::uint32_t x, float *&forward, float *&backward) const;
+    void write_back_arc(std::uint32_t x) const;
+    template<typename Enter, typename Visit>
+    void pass_down_under(std::uint32_t top, Enter enter, Visit visit);
     void cut(std::uint32_t x);
     void hang(std::uint32_t x, std::uint32_t parent, float residual);
     void find_saturated(std::uint32_t top);
@@ -910,33 +913,37 @@ void GridFlow::Worker::start_splaying()
 // the pending subtractions have been passed all the way down.
 void GridFlow::Worker::write_back_paths()
 {
-    for (std::uint32_t v = range_begin; v < range_end; ++v) {
-        if (tree_of(v) == FREE || !top_of_splay(v))
-            continue;
-        splay_path.clear();
-        push_or_die(splay_path, v, error_fn);
-        while (!splay_path.empty()) {
-            const std::uint32_t x = splay_path.back();
-            splay_path.pop_back();
-            pass_down(x);
-            for (const std::uint32_t c : paths[x].child)
-                if (c)
-                    push_or_die(splay_path, c, error_fn);
-        }
-    }
+    for (std::uint32_t v = range_begin; v < range_end; ++v)
+        if (tree_of(v) != FREE && top_of_splay(v))
+            pass_down_under(
+                v, [](std::uint32_t) { return true; }, [](std::uint32_t) {});
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
         if (tree_of(v) == FREE)
             continue;
-        const float left = paths[v].value > 0.0f ? paths[v].value : 0.0f;
-        if (parent_of(v) == PARENT_TERMINAL)
+        if (parent_of(v) <= RIGHT) {
+            write_back_arc(v);
+        } else if (parent_of(v) == PARENT_TERMINAL) {
+            const float left = paths[v].value > 0.0f ? paths[v].value : 0.0f;
             records[v].terminal = tree_of(v) == SINK ? -left : left;
-        if (parent_of(v) > RIGHT)
-            continue;
-        float *forward;
-        float *backward;
-        residuals_of(v, forward, backward);
-        *backward += *forward - left;
-        *forward = left;
+        }
+    }
+}
+
+// Passes every pending subtraction in the splay tree under top down to its nodes, going into a
+// child only where enter(child) allows, and hands each node reached, now current, to visit.
+template<typename Enter, typename Visit>
+void GridFlow::Worker::pass_down_under(std::uint32_t top, Enter enter, Visit visit)
+{
+    splay_path.clear();
+    push_or_die(splay_path, top, error_fn);
+    while (!splay_path.empty()) {
+        const std::uint32_t x = splay_path.back();
+        splay_path.pop_back();
+        pass_down(x);
+        visit(x);
+        for (const std::uint32_t c : paths[x].child)
+            if (c && enter(c))
+                push_or_die(splay_path, c, error_fn);
     }
 }
 
@@ -1008,6 +1015,18 @@ void GridFlow::Worker::residuals_of(std::uint32_t x, float *&forward, float *&ba
     }
 }
 
+// Writes x's current value back to its tree arc's residual along the flow (a rounding below zero
+// counts as zero), and what was pushed since the arc joined the tree to the residual back.
+void GridFlow::Worker::write_back_arc(std::uint32_t x) const
+{
+    float *forward;
+    float *backward;
+    residuals_of(x, forward, backward);
+    const float left = paths[x].value > 0.0f ? paths[x].value : 0.0f;
+    *backward += *forward - left;
+    *forward = left;
+}
+
 // Cuts x's tree arc and writes its residuals back; x becomes an orphan at the top of its part.
 void GridFlow::Worker::cut(std::uint32_t x)
 {
@@ -1017,12 +1036,7 @@ void GridFlow::Worker::cut(std::uint32_t x)
         paths[above].parent = 0;
         paths[x].child[0] = 0;
     }
-    float *forward;
-    float *backward;
-    residuals_of(x, forward, backward);
-    const float left = paths[x].value > 0.0f ? paths[x].value : 0.0f;
-    *backward += *forward - left;
-    *forward = left;
+    write_back_arc(x);
     paths[x].value = -INFINITY;
     update(x);
 }
@@ -1042,18 +1056,12 @@ void GridFlow::Worker::hang(std::uint32_t x, std::uint32_t parent, float residua
 void GridFlow::Worker::find_saturated(std::uint32_t top)
 {
     saturated.clear();
-    splay_path.clear();
-    push_or_die(splay_path, top, error_fn);
-    while (!splay_path.empty()) {
-        const std::uint32_t x = splay_path.back();
-        splay_path.pop_back();
-        pass_down(x);
-        if (paths[x].value <= 0.0f)
-            push_or_die(saturated, x, error_fn);
-        for (const std::uint32_t c : paths[x].child)
-            if (c && paths[c].least <= 0.0f)
-                push_or_die(splay_path, c, error_fn);
-    }
+    pass_down_under(
+        top, [&](std::uint32_t c) { return paths[c].least <= 0.0f; },
+        [&](std::uint32_t x) {
+            if (paths[x].value <= 0.0f)
+                push_or_die(saturated, x, error_fn);
+        });
     if (!saturated.empty())
         return;
     std::uint32_t x = top;
