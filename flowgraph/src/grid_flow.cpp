@@ -68,6 +68,8 @@ constexpr std::uint64_t PATH_WINDOW = 4096;
 // picture and lost a quarter on a 13-megapixel one.
 constexpr int SPLAY_START_NODES = 8 << 20;
 constexpr int SPLAY_FROM_MEAN = 2500;
+// How far up a search that splays walks a parent candidate's path before it exposes it instead.
+constexpr int SPLAY_CHECK_STEPS = 16;
 
 // Doubles the room of a full list, or ends the process.
 template<typename T>
@@ -213,6 +215,7 @@ private:
     void augment_splaying(std::uint32_t v, int d);
     template<bool Sink>
     void adopt_splaying(std::uint32_t v);
+    bool reaches_terminal(std::uint32_t j);
 
     const GridFlow &grid;
     const ErrorFn error_fn;
@@ -1027,24 +1030,28 @@ void GridFlow::Worker::write_back_arc(std::uint32_t x) const
     *forward = left;
 }
 
-// Cuts x's tree arc and writes its residuals back; x becomes an orphan at the top of its part.
+// Cuts x's tree arc and writes its residuals back; x becomes an orphan at the top of its part. A
+// splay within x's own splay tree is enough: the part of its path above it, if any, is its left
+// subtree, which takes over the path's parent.
 void GridFlow::Worker::cut(std::uint32_t x)
 {
-    expose(x);
+    splay(x);
     const std::uint32_t above = paths[x].child[0];
     if (above) {
-        paths[above].parent = 0;
+        paths[above].parent = paths[x].parent;
         paths[x].child[0] = 0;
     }
+    paths[x].parent = 0;
     write_back_arc(x);
     paths[x].value = -INFINITY;
     update(x);
 }
 
-// Hangs x, the root of its own part, below parent by an arc of this residual.
+// Hangs x, the root of its own part, below parent by an arc of this residual. As a root, x is the
+// first node of its path: splayed to the top, it holds the path's parent.
 void GridFlow::Worker::hang(std::uint32_t x, std::uint32_t parent, float residual)
 {
-    expose(x);
+    splay(x);
     paths[x].parent = parent;
     paths[x].value = residual;
     update(x);
@@ -1092,6 +1099,7 @@ int GridFlow::Worker::grow_splaying(std::uint32_t v)
         const std::uint8_t tree = tree_of(w);
         if (tree == FREE) {
             set_link(w, own | (d ^ 1));
+            records[w].label.depth = r.label.depth + 1;
             paths[w] = {{0, 0}, v, residual, residual, 0.0f};
             activate(w);
         } else if (tree != own) {
@@ -1134,9 +1142,44 @@ void GridFlow::Worker::augment_splaying(std::uint32_t v, int d)
     ++augmentations;
 }
 
-// adopt() for a search that splays: the first neighbour whose path still reaches the terminal
-// becomes the parent; without one, v is released as adopt() releases it, its children cut first
-// so that the residuals read are the current ones.
+// Whether j's path still reaches its terminal, that is, holds no orphan. The tree bytes tell
+// most cases after a few steps up: a root, an orphan, or a node found reaching in this same orphan
+// pass (adoptions only hang orphans below such nodes, releases only free orphans' parts). Only a
+// long way up is settled by exposing j's path. Nodes found reaching are stamped with the clock.
+bool GridFlow::Worker::reaches_terminal(std::uint32_t j)
+{
+    path.clear();
+    bool reaches = false;
+    std::uint32_t k = j;
+    for (int step = 0;; ++step) {
+        if (records[k].label.stamp == clock) {
+            reaches = true;
+            break;
+        }
+        const int parent = parent_of(k);
+        if (parent == PARENT_NONE)
+            return false;
+        push_or_die(path, k, error_fn);
+        if (parent == PARENT_TERMINAL) {
+            reaches = true;
+            break;
+        }
+        if (step == SPLAY_CHECK_STEPS) {
+            expose(j);
+            reaches = paths[j].least != -INFINITY;
+            break;
+        }
+        k = neighbour(k, parent);
+    }
+    if (reaches)
+        for (const std::uint32_t u : path)
+            records[u].label.stamp = clock;
+    return reaches;
+}
+
+// adopt() for a search that splays: of the neighbours whose path still reaches the terminal, the
+// one noted nearest it becomes the parent; without one, v is released as adopt() releases it, its
+// children cut first so that the residuals read are the current ones.
 template<bool Sink>
 void GridFlow::Worker::adopt_splaying(std::uint32_t v)
 {
@@ -1144,19 +1187,32 @@ void GridFlow::Worker::adopt_splaying(std::uint32_t v)
     const auto toward_tree = [&](int d) {
         return Sink ? records[v].toward[d] : records[neighbour(v, d)].toward[d ^ 1];
     };
+    // Candidates nearest their terminal first, by the depths noted when nodes joined or were
+    // adopted (not kept exact: only an order of preference).
+    int candidates[4];
+    int count = 0;
     for (const int d : SCAN_ORDER) {
-        const float residual = toward_tree(d);
-        if (residual == 0.0f)
+        if (toward_tree(d) == 0.0f)
             continue;
         const std::uint32_t j = neighbour(v, d);
-        // An orphan's path is known not to reach the terminal without a splay.
-        if (tree_of(j) != own || parent_of(j) == PARENT_NONE)
+        // An orphan's path, and a child's, are known not to reach the terminal.
+        if (tree_of(j) != own || parent_of(j) == PARENT_NONE || parent_of(j) == (d ^ 1))
             continue;
-        expose(j);
-        if (paths[j].least == -INFINITY)
+        int at = count++;
+        for (; at > 0
+             && records[neighbour(v, candidates[at - 1])].label.depth > records[j].label.depth;
+             --at)
+            candidates[at] = candidates[at - 1];
+        candidates[at] = d;
+    }
+    for (int c = 0; c < count; ++c) {
+        const int d = candidates[c];
+        const std::uint32_t j = neighbour(v, d);
+        if (!reaches_terminal(j))
             continue;
         set_parent(v, d);
-        hang(v, j, residual);
+        records[v].label.depth = records[j].label.depth + 1;
+        hang(v, j, toward_tree(d));
         return;
     }
     for (const int d : SCAN_ORDER) {
