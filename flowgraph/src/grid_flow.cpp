@@ -970,6 +970,11 @@ void GridFlow::Worker::rotate(std::uint32_t x) const
 
 void GridFlow::Worker::splay(std::uint32_t x)
 {
+    // Most nodes that released parts hang from are alone at the top of their splay tree.
+    if (top_of_splay(x)) {
+        pass_down(x);
+        return;
+    }
     splay_path.clear();
     for (std::uint32_t y = x;; y = paths[y].parent) {
         push_or_die(splay_path, y, error_fn);
@@ -1044,7 +1049,7 @@ void GridFlow::Worker::cut(std::uint32_t x)
     paths[x].parent = 0;
     write_back_arc(x);
     paths[x].value = -INFINITY;
-    update(x);
+    paths[x].least = -INFINITY;
 }
 
 // Hangs x, the root of its own part, below parent by an arc of this residual. As a root, x is the
