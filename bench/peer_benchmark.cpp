@@ -135,8 +135,10 @@ Checks run_checks(const PeerLibrary &library, const Prepared &prepared)
     long same = 0;
     for (std::size_t i = 0; i < sides.size(); ++i)
         same += sides[i] == prepared.reference.source_sides[i] ? 1 : 0;
-    checks.same_side = 100.0 * static_cast<double>(same) / static_cast<double>(sides.size());
-    // The sides are not needed any more; checks are kept for every benchmark of the run.
+    const auto pixels = static_cast<long>(sides.size());
+    checks.same_side = 100.0 * static_cast<double>(same) / static_cast<double>(pixels);
+    // The sides are not needed any more (sides refers to them: counted above); checks are kept
+    // for every benchmark of the run.
     checks.fresh.source_sides = {};
 
     if (checks.flow_difference > flow_sanity)
@@ -145,10 +147,8 @@ Checks run_checks(const PeerLibrary &library, const Prepared &prepared)
     else if (library.reports_minimum_cut && checks.cut_difference > cut_tolerance)
         checks.error = "capacity of the reported cut, " + number(cut) + ", differs from ours, "
             + number(prepared.reference_cut);
-    else if (library.same_labels
-             && static_cast<long>(sides.size()) - same > static_cast<long>(sides.size()) / 100000)
-        checks.error = std::to_string(static_cast<long>(sides.size()) - same)
-            + " pixels on another side than ours";
+    else if (library.same_labels && pixels - same > pixels / 100000)
+        checks.error = std::to_string(pixels - same) + " pixels on another side than ours";
     return checks;
 }
 
