@@ -145,6 +145,7 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
         EXPECT_EQ(flow, graph.maxflow());
         EXPECT_TRUE(grid.check_solved());
         const std::vector<bool> reaches = ek.reaches_sink();
+
         for (int i = 0; i < r.n(); ++i) {
             EXPECT_EQ(grid.segment_of(i) == SINK_SIDE, reaches[static_cast<std::size_t>(i)])
                 << "node " << i;
@@ -367,6 +368,35 @@ TEST(GridFlowSplay, ChangingOverInTheMiddleOfASolveKeepsTheFlowAndTheCut)
             });
         }
     }
+}
+
+TEST(GridFlowSplay, AnOrphansNeighbourDeepBelowItIsNotTakenAsItsParent)
+{
+    // Flow runs down column 0, up 1, down 2, up 3, down 4 to the sink; the source tree holds
+    // column 1 when the trees meet. Saturating the source's first arc orphans (0, 1), beside
+    // which (1, 1) hangs 77 arcs below it: only its exposed path says it is no parent.
+    GridRecipe r;
+    r.width = 5;
+    r.height = 40;
+    for (int i = 0; i < r.n(); ++i) {
+        const int x = i / r.height;
+        const int y = i % r.height;
+        const bool turn = (y == r.height - 1 && x % 2 == 0) || (y == 0 && x % 2 == 1);
+        r.down.push_back(y < r.height - 1 && x % 2 == 0 ? (i == 0 ? 1 : 9) : 0);
+        r.up.push_back(y < r.height - 1 && x % 2 == 1 ? 9 : 0);
+        r.right.push_back(x < 4 && turn ? 9 : 0);
+        r.left.push_back(i == 1 ? 9 : 0);
+    }
+    r.calls = {{0, 100, 0}, {r.n() - 1, 0, 100}};
+    GridFlow grid(r.width, r.height, nullptr);
+    grid.set_splay_paths_from(0);
+    FlowGraph graph(r.n(), 2 * r.n(), nullptr);
+    build(r, grid, graph, nullptr);
+    EXPECT_EQ(grid.maxflow(), 1.0f);
+    EXPECT_EQ(graph.maxflow(), 1.0f);
+    EXPECT_TRUE(grid.check_solved());
+    for (int i = 0; i < r.n(); ++i)
+        EXPECT_EQ(grid.segment_of(i), graph.segment_of(i)) << "node " << i;
 }
 
 } // namespace
