@@ -168,6 +168,13 @@ private:
     void process_orphans();
     template<bool Sink>
     void adopt(std::uint32_t v);
+    // Residual of the arc along which flow would pass between v and its neighbour in direction
+    // d: into v in the source tree, out of v in the sink tree.
+    template<bool Sink>
+    float residual_toward_tree(std::uint32_t v, int d) const
+    {
+        return Sink ? records[v].toward[d] : records[neighbour(v, d)].toward[d ^ 1];
+    }
     bool poll_stop();
 
     // Paths in splay trees: see PathNode.
@@ -612,7 +619,6 @@ void GridFlow::Worker::run()
         } else {
             augment(from, toward);
             if (augmentations % PATH_WINDOW == 0) {
-
                 if (window_arcs >= static_cast<std::uint64_t>(grid.splay_from) * PATH_WINDOW)
                     start_splaying();
                 window_arcs = 0;
@@ -812,11 +818,7 @@ template<bool Sink>
 void GridFlow::Worker::adopt(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
-    // Residual of the arc along which flow would pass between v and its neighbour in direction
-    // d: into v in the source tree, out of v in the sink tree.
-    const auto toward_tree = [&](int d) {
-        return Sink ? records[v].toward[d] : records[neighbour(v, d)].toward[d ^ 1];
-    };
+    const auto toward_tree = [&](int d) { return residual_toward_tree<Sink>(v, d); };
     int best = -1;
     std::int64_t best_distance = DEPTH_INFINITE;
     for (const int d : SCAN_ORDER) {
@@ -1189,9 +1191,7 @@ template<bool Sink>
 void GridFlow::Worker::adopt_splaying(std::uint32_t v)
 {
     constexpr std::uint8_t own = Sink ? SINK : SOURCE;
-    const auto toward_tree = [&](int d) {
-        return Sink ? records[v].toward[d] : records[neighbour(v, d)].toward[d ^ 1];
-    };
+    const auto toward_tree = [&](int d) { return residual_toward_tree<Sink>(v, d); };
     for (const int d : SCAN_ORDER) {
         const float residual = toward_tree(d);
         if (residual == 0.0f)
