@@ -114,6 +114,7 @@ struct Checks
     double cut_difference = 0.0; // relative, the capacity of its cut against ours
     double cut_excess = 0.0; // relative, the capacity of its cut against its own flow
     double same_side = 0.0; // share of pixels on the same side as ours, in percent
+    long other_side = 0; // pixels on the other side
     std::string error;
 };
 
@@ -137,6 +138,7 @@ Checks run_checks(const PeerLibrary &library, const Prepared &prepared)
         same += sides[i] == prepared.reference.source_sides[i] ? 1 : 0;
     const auto pixels = static_cast<long>(sides.size());
     checks.same_side = 100.0 * static_cast<double>(same) / static_cast<double>(pixels);
+    checks.other_side = pixels - same;
     // The sides are not needed any more (sides refers to them: counted above); checks are kept
     // for every benchmark of the run.
     checks.fresh.source_sides = {};
@@ -216,6 +218,7 @@ void peer_benchmark(benchmark::State &state, const InstanceSource *source,
     state.counters["cut_diff"] = checks.cut_difference;
     state.counters["cut_excess"] = checks.cut_excess;
     state.counters["same_side_%"] = checks.same_side;
+    state.counters["other_side_px"] = static_cast<double>(checks.other_side);
     state.SetItemsProcessed(state.iterations() * instance.node_count());
 }
 
@@ -280,8 +283,8 @@ void write_table(const TableCollector &collector, const std::string &path)
         file,
         "| instance | library | build ms | solve ms | wall ms | solve wall ms | first build ms "
         "| first solve ms | resident B/px | peak B/px | flow | flow vs ours | cut vs ours "
-        "| same side %% |\n"
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "| same side %% | other side px |\n"
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const std::string &name : collector.order) {
         const TableCollector::Row &row = collector.rows.at(name);
         // Names are peer/<library>/<instance>/manual_time.
@@ -291,15 +294,15 @@ void write_table(const TableCollector &collector, const std::string &path)
         const std::string library = name.substr(first + 1, second - first - 1);
         const std::string instance = name.substr(second + 1, third - second - 1);
         if (row.not_run) {
-            std::fprintf(file, "| %s | %s | not run (too slow) | | | | | | | | | | | |\n",
+            std::fprintf(file, "| %s | %s | not run (too slow) | | | | | | | | | | | | |\n",
                          instance.c_str(), library.c_str());
             continue;
         }
         if (row.build_ms.empty() && row.error.empty())
             continue; // filtered out of this run
         if (!row.error.empty()) {
-            std::fprintf(file, "| %s | %s | failed: %s | | | | | | | | | | | |\n", instance.c_str(),
-                         library.c_str(), row.error.c_str());
+            std::fprintf(file, "| %s | %s | failed: %s | | | | | | | | | | | | |\n",
+                         instance.c_str(), library.c_str(), row.error.c_str());
             continue;
         }
         auto value = [&row](const char *counter) {
@@ -308,11 +311,12 @@ void write_table(const TableCollector &collector, const std::string &path)
         };
         std::fprintf(file,
                      "| %s | %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.6g "
-                     "| %.1e | %.1e | %.3f |\n",
+                     "| %.1e | %.1e | %.3f | %.0f |\n",
                      instance.c_str(), library.c_str(), median(row.build_ms), median(row.solve_ms),
                      median(row.wall_ms), median(row.solve_wall_ms), value("first_build_ms"),
                      value("first_solve_ms"), value("B/px"), value("peakB/px"), value("flow"),
-                     value("flow_diff"), value("cut_diff"), value("same_side_%"));
+                     value("flow_diff"), value("cut_diff"), value("same_side_%"),
+                     value("other_side_px"));
     }
     std::fclose(file);
 }

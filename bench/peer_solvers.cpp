@@ -1,6 +1,7 @@
 // Our FlowGraph behind the peer interface, and the list of libraries in this build.
 #include "peer_solvers.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "flowgraph/flow_graph.h"
@@ -15,6 +16,10 @@ constexpr long long PUSH_RELABEL_MAX_NODES = 300'000;
 class FlowGraphSolver final : public PeerSolver
 {
 public:
+    explicit FlowGraphSolver(bool pairs_reversed_in = false)
+        : pairs_reversed(pairs_reversed_in)
+    {
+    }
     void build(const Instance &instance) override
     {
         graph.reset();
@@ -27,14 +32,20 @@ public:
             graph->add_node();
         for (const TerminalCall &call : instance.terminal_calls)
             graph->add_terminal_weights(call.node, call.source, call.sink);
-        for (const ArcPair &pair : instance.pairs)
+        const auto add = [&](const ArcPair &pair) {
             graph->add_edge(pair.from, pair.to, pair.capacity, pair.capacity);
+        };
+        if (pairs_reversed)
+            std::for_each(instance.pairs.rbegin(), instance.pairs.rend(), add);
+        else
+            std::for_each(instance.pairs.begin(), instance.pairs.end(), add);
     }
     double solve() override { return static_cast<double>(graph->maxflow(false, nullptr)); }
     bool source_side(int node) const override { return graph->segment_of(node) == SOURCE_SIDE; }
     void release() override { graph.reset(); }
 
 private:
+    bool pairs_reversed;
     std::unique_ptr<FlowGraph> graph;
 };
 
@@ -87,6 +98,11 @@ std::unique_ptr<PeerSolver> make_flowgraph_solver()
     return std::make_unique<FlowGraphSolver>();
 }
 
+std::unique_ptr<PeerSolver> make_flowgraph_pairs_reversed_solver()
+{
+    return std::make_unique<FlowGraphSolver>(true);
+}
+
 const std::vector<PeerLibrary> &peer_libraries()
 {
     static const std::vector<PeerLibrary> libraries = {
@@ -94,6 +110,11 @@ const std::vector<PeerLibrary> &peer_libraries()
         {"gridflow", make_grid_flow_solver, true, 0, true},
         // The same on one thread: what the second core gives.
         {"gridflow-1thread", make_grid_flow_one_thread_solver, true, 0, true},
+        // Ours again, given the same graph with its arc pairs in reverse order: the same cut
+        // capacity, but the pixels between arcs of equal capacity can land on the other side, as
+        // the float sums along the paths change with the order. Its count of such pixels is the
+        // yardstick for the second solver's.
+        {"flowgraph-reversed", make_flowgraph_pairs_reversed_solver, true},
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
         // inSourceSegment() can put nodes that were released from the sink tree on the sink side,
         // which on some small grids gives a cut larger than the flow (the flow itself is right).

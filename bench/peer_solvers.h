@@ -48,6 +48,7 @@ std::vector<std::uint8_t> source_sides(const PeerSolver &solver, int node_count)
 
 // Makers, one per library (the peers' only when found).
 std::unique_ptr<PeerSolver> make_flowgraph_solver();
+std::unique_ptr<PeerSolver> make_flowgraph_pairs_reversed_solver();
 std::unique_ptr<PeerSolver> make_grid_flow_solver();
 std::unique_ptr<PeerSolver> make_grid_flow_one_thread_solver();
 #ifdef VELLACUT_HAVE_OPENCV_GCGRAPH
