@@ -952,6 +952,7 @@ void GridFlow::Worker::pass_down_under(std::uint32_t top, Enter enter, Visit vis
     }
 }
 
+// Puts x in its parent's place in the splay tree, without updating any least value.
 void GridFlow::Worker::rotate(std::uint32_t x) const
 {
     const std::uint32_t y = paths[x].parent;
@@ -966,8 +967,6 @@ void GridFlow::Worker::rotate(std::uint32_t x) const
         paths[moved].parent = y;
     paths[x].child[side ^ 1] = y;
     paths[y].parent = x;
-    update(y);
-    update(x);
 }
 
 void GridFlow::Worker::splay(std::uint32_t x)
@@ -985,14 +984,29 @@ void GridFlow::Worker::splay(std::uint32_t x)
     }
     for (std::size_t k = splay_path.size(); k-- > 0;)
         pass_down(splay_path[k]);
+    // Nothing reads x's least value until x is at the top, so only the nodes that each step
+    // leaves below x are updated, once their children are final.
     while (!top_of_splay(x)) {
         const std::uint32_t y = paths[x].parent;
-        if (!top_of_splay(y)) {
-            const std::uint32_t z = paths[y].parent;
-            rotate((paths[y].child[0] == x) == (paths[z].child[0] == y) ? y : x);
+        if (top_of_splay(y)) {
+            rotate(x);
+            update(y);
+            break;
         }
-        rotate(x);
+        const std::uint32_t z = paths[y].parent;
+        if ((paths[y].child[0] == x) == (paths[z].child[0] == y)) {
+            rotate(y);
+            rotate(x);
+            update(z);
+            update(y);
+        } else {
+            rotate(x);
+            rotate(x);
+            update(y);
+            update(z);
+        }
     }
+    update(x);
 }
 
 // Makes the path from x's root down to x one splay tree, with x at its top.
