@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -321,6 +322,23 @@ void write_table(const TableCollector &collector, const std::string &path)
     std::fclose(file);
 }
 
+// Whether --benchmark_filter selects the benchmark of this name, matched as Google Benchmark
+// matches it (an extended regular expression searched in the name; a leading '-' negates it).
+bool selected_by_filter(const std::string &name)
+{
+    std::string filter = benchmark::GetBenchmarkFilter();
+    const bool negated = !filter.empty() && filter[0] == '-';
+    if (negated)
+        filter.erase(0, 1);
+    if (filter.empty() || filter == "all")
+        return !negated;
+    try {
+        return std::regex_search(name, std::regex(filter, std::regex::extended)) != negated;
+    } catch (const std::regex_error &) {
+        return true; // Google Benchmark reports the bad filter itself
+    }
+}
+
 std::vector<InstanceSource> synthetic_sources(bool smoke)
 {
     struct Size
@@ -426,6 +444,10 @@ int main(int argc, char **argv)
             const std::string name = "peer/" + std::string(library.name) + "/" + source.name;
             collector.order.push_back(name + "/manual_time");
             if (!library.runs_on(source.pixels)) {
+                if (!selected_by_filter(collector.order.back())) {
+                    collector.order.pop_back();
+                    continue;
+                }
                 collector.rows[collector.order.back()].not_run = true;
                 std::fprintf(stderr, "note: %s not run (too slow)\n", name.c_str());
                 continue;
