@@ -61,11 +61,11 @@ constexpr int DEFAULT_STRIPS = 2;
 // A search that walks its paths measures them over this many augmentations at a time.
 constexpr std::uint64_t PATH_WINDOW = 4096;
 // When the choice is left to the solver: grids of this many nodes or more (8 megapixels) splay
-// from the start, on one thread; smaller ones change over once their paths average this many arcs.
-// A change-over in the middle of a solve costs more than splaying from the start (the paths of
-// the grown trees are first split into single arcs): on the 10-megapixel astronaut picture 6.2
-// against 3.3 s, while walking took 7.8 s. In two strips a splaying solve gained nothing on that
-// picture and lost a quarter on a 13-megapixel one.
+// from the start; smaller ones change over once their paths average this many arcs. A change-over
+// in the middle of a solve costs more than splaying from the start (the paths of the grown trees
+// are first split into single arcs): on the 10-megapixel astronaut picture 6.2 against 3.3 s,
+// while walking took 7.8 s. Since orphans became cheaper while splaying, two strips gain there
+// too (the 10-megapixel COMPUTE picture a quarter, a 13-megapixel photo a tenth).
 constexpr int SPLAY_START_NODES = 8 << 20;
 constexpr int SPLAY_FROM_MEAN = 2500;
 // How far up a search that splays walks a parent candidate's path before it exposes it instead.
@@ -389,8 +389,7 @@ int GridFlow::strips_to_use() const
 {
     int count = strip_request;
     if (count == 0) {
-        if (std::thread::hardware_concurrency() < 2 || node_count() < PARALLEL_MIN_NODES
-            || (node_count() >= SPLAY_START_NODES && splay_from == 0))
+        if (std::thread::hardware_concurrency() < 2 || node_count() < PARALLEL_MIN_NODES)
             return 1;
         count = DEFAULT_STRIPS;
     }
