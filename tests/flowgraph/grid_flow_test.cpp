@@ -145,7 +145,6 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
         EXPECT_EQ(flow, graph.maxflow());
         EXPECT_TRUE(grid.check_solved());
         const std::vector<bool> reaches = ek.reaches_sink();
-
         for (int i = 0; i < r.n(); ++i) {
             EXPECT_EQ(grid.segment_of(i) == SINK_SIDE, reaches[static_cast<std::size_t>(i)])
                 << "node " << i;
