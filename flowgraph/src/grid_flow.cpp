@@ -68,6 +68,11 @@ constexpr std::uint64_t PATH_WINDOW = 4096;
 // too (the 10-megapixel COMPUTE picture a quarter, a 13-megapixel photo a tenth).
 constexpr int SPLAY_START_NODES = 8 << 20;
 constexpr int SPLAY_FROM_MEAN = 2500;
+// From a megapixel on, a change-over at paths of this many arcs pays: smooth photos of 2 to 4
+// megapixels solved in less than half the time, the 4-megapixel synthetic pictures in a sixth
+// less. Below it, the change-over costs more than the rest of the solve saves.
+constexpr int SPLAY_EARLY_NODES = 1 << 20;
+constexpr int SPLAY_EARLY_MEAN = 400;
 // How far up a search that splays walks a parent candidate's path before it exposes it instead.
 constexpr int SPLAY_CHECK_STEPS = 16;
 
@@ -356,7 +361,9 @@ float GridFlow::maxflow()
     if (control)
         control->progress.store(0, std::memory_order_relaxed);
     if (splay_from < 0)
-        splay_from = node_count() >= SPLAY_START_NODES ? 0 : SPLAY_FROM_MEAN;
+        splay_from = node_count() >= SPLAY_START_NODES ? 0
+            : node_count() >= SPLAY_EARLY_NODES        ? SPLAY_EARLY_MEAN
+                                                       : SPLAY_FROM_MEAN;
     const int strips = strips_to_use();
     if (strips > 1) {
         solve_in_strips(strips);
