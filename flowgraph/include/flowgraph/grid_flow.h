@@ -3,6 +3,7 @@
 // whose tree paths go into splay trees when they grow long (24 bytes a node more).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -224,6 +225,11 @@ private:
     std::int64_t offsets[GROUP][4] = {}; // by place in the group, then direction
     std::vector<std::uint32_t> terminal_nodes; // nodes given terminal weights, in call order
     int splay_from = -1; // -1: the solver's choice
+    // Arc pairs by the float exponent of their larger capacity (0: empty or below normal), to
+    // tell how many are far weaker than the strongest.
+    std::array<std::uint32_t, 256> pair_exponents {};
+    void count_pair(float cap, float rev_cap);
+    bool few_weak_pairs() const;
     mutable std::mutex path_lock; // guards the making of the splay tree nodes
     mutable void *path_storage = nullptr;
     mutable std::size_t path_bytes = 0;
