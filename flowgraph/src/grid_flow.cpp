@@ -346,9 +346,11 @@ void GridFlow::add_down(int i, float cap, float rev_cap)
     if (i % height == height - 1)
         fatal("add_down() from the last row!");
     const std::uint32_t v = record(i);
-    nodes.records[v].toward[DOWN] += not_nan(cap);
-    nodes.records[neighbour(v, DOWN)].toward[UP] += not_nan(rev_cap);
-    count_pair(cap, rev_cap);
+    const float forward = not_nan(cap);
+    const float backward = not_nan(rev_cap);
+    nodes.records[v].toward[DOWN] += forward;
+    nodes.records[neighbour(v, DOWN)].toward[UP] += backward;
+    count_pair(forward, backward);
 }
 
 void GridFlow::add_right(int i, float cap, float rev_cap)
@@ -358,14 +360,16 @@ void GridFlow::add_right(int i, float cap, float rev_cap)
     if (i / height == width - 1)
         fatal("add_right() from the last column!");
     const std::uint32_t v = record(i);
-    nodes.records[v].toward[RIGHT] += not_nan(cap);
-    nodes.records[neighbour(v, RIGHT)].toward[LEFT] += not_nan(rev_cap);
-    count_pair(cap, rev_cap);
+    const float forward = not_nan(cap);
+    const float backward = not_nan(rev_cap);
+    nodes.records[v].toward[RIGHT] += forward;
+    nodes.records[neighbour(v, RIGHT)].toward[LEFT] += backward;
+    count_pair(forward, backward);
 }
 
 void GridFlow::count_pair(float cap, float rev_cap)
 {
-    const float larger = std::max(not_nan(cap), not_nan(rev_cap));
+    const float larger = std::max(cap, rev_cap);
     ++pair_exponents[larger > 0.0f ? (std::bit_cast<std::uint32_t>(larger) >> 23) & 0xff : 0];
 }
 

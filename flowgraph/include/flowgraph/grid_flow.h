@@ -228,7 +228,7 @@ private:
     // Arc pairs by the float exponent of their larger capacity (0: empty or below normal), to
     // tell how many are far weaker than the strongest.
     std::array<std::uint32_t, 256> pair_exponents {};
-    void count_pair(float cap, float rev_cap);
+    void count_pair(float cap, float rev_cap); // capacities already cleared of NaN
     bool few_weak_pairs() const;
     mutable std::mutex path_lock; // guards the making of the splay tree nodes
     mutable void *path_storage = nullptr;
