@@ -2,9 +2,11 @@
 // one file after another, the former way) and loading a photo with its strokes picture as
 // vellacut-cli does, on the generated well-separated picture of one megapixel.
 //
-//   image_io_benchmark --write_pictures=DIR   writes DIR/separated.png and
-//                                             DIR/separated-strokes.png for timing whole runs
+//   image_io_benchmark --write_pictures=DIR [--photo_strokes=PNM ...]
+//       writes DIR/separated.png and DIR/separated-strokes.png for timing whole runs, and for
+//       each photo DIR/NAME-strokes.png, the generic strokes the peer benchmark paints on it
 #include "instance_picture.h"
+#include "picture_case.h"
 
 #include <imaging/image_io.h>
 #include <imaging/label_layer.h>
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -180,19 +183,47 @@ void BM_Load(benchmark::State &state)
 BENCHMARK(BM_SaveThree)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Load)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Writes the pictures that scripts/bench-io.sh times whole runs on; false when one cannot be
+// read or written.
+bool write_pictures(const QDir &dir, const std::vector<std::string> &photos)
+{
+    bool ok = files().photo.save(dir.filePath("separated.png"), "png")
+        && files().strokes.save(dir.filePath("separated-strokes.png"), "png");
+    for (const std::string &path : photos) {
+        const PhotoResult photo = load_photo_picture(path);
+        if (!photo.error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), photo.error.c_str());
+            return false;
+        }
+        const QString name = QFileInfo(QString::fromStdString(path)).completeBaseName();
+        ok = ok
+            && to_case(photo.picture)
+                   .labels.to_strokes_image()
+                   .save(dir.filePath(name + "-strokes.png"), "png");
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const char *prefix = "--write_pictures=";
-    for (int n = 1; n < argc; ++n)
-        if (std::strncmp(argv[n], prefix, std::strlen(prefix)) == 0) {
-            const QDir dir(QString::fromLocal8Bit(argv[n] + std::strlen(prefix)));
-            const bool ok = files().photo.save(dir.filePath("separated.png"), "png")
-                && files().strokes.save(dir.filePath("separated-strokes.png"), "png");
-            std::printf("%s\n", ok ? "written" : "cannot write the pictures");
-            return ok ? 0 : 1;
-        }
+    const std::string pictures_prefix = "--write_pictures=";
+    const std::string photo_prefix = "--photo_strokes=";
+    std::string pictures_dir;
+    std::vector<std::string> photos;
+    for (int n = 1; n < argc; ++n) {
+        const std::string argument = argv[n];
+        if (argument.starts_with(pictures_prefix))
+            pictures_dir = argument.substr(pictures_prefix.size());
+        else if (argument.starts_with(photo_prefix))
+            photos.push_back(argument.substr(photo_prefix.size()));
+    }
+    if (!pictures_dir.empty()) {
+        const bool ok = write_pictures(QDir(QString::fromStdString(pictures_dir)), photos);
+        std::printf("%s\n", ok ? "written" : "cannot write the pictures");
+        return ok ? 0 : 1;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -4,7 +4,9 @@
 #   1. image_io_benchmark: the save stage (three files) and the load stage, medians of 5;
 #   2. RUNS single runs of vellacut-cli: median wall time of the whole process against the median
 #      compute stage it reports in --stats-json;
-#   3. a 20-image batch (-j 2), then the same batch again with --skip-existing.
+#   3. the same on four real photos scaled to one megapixel (scripts/bench-photos.sh fetches them),
+#      with each solver, as the compute stage of a photo is the figure the run is measured against;
+#   4. a 20-image batch (-j 2), then the same batch again with --skip-existing.
 #   scripts/bench-io.sh [RUNS]      (default 7)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,24 +26,50 @@ echo "== load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
     grep -E 'Benchmark|median'
 
-"$bench" --write_pictures="$work" >/dev/null
-mkdir "$work/out"
-: > "$work/whole.txt"
-: > "$work/compute.txt"
-for ((n = 0; n < runs; ++n)); do
-    start=$(now_ms)
-    "$cli" "$work/separated.png" "$work/separated-strokes.png" -o "$work/out" \
-        --stats-json "$work/stats.json" >/dev/null
-    echo $(($(now_ms) - start)) >> "$work/whole.txt"
-    python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["images"][0]["times_ms"]["compute"])' \
-        "$work/stats.json" >> "$work/compute.txt"
+# Photos from Debian's python3-skimage, each scaled to about one megapixel, with the peer
+# benchmark's generic strokes (an object disk in the middle, a background frame).
+photos=$("$root/scripts/bench-photos.sh")
+scaled=()
+for name in retina hubble_deep_field camera coffee; do
+    read -r width height < <(pamfile "$photos/$name.pnm" | sed -E 's/.* ([0-9]+) by ([0-9]+) .*/\1 \2/')
+    factor=$(awk -v w="$width" -v h="$height" 'BEGIN { printf "%.4f", sqrt(1e6 / (w * h)) }')
+    pamscale "$factor" "$photos/$name.pnm" >"$work/$name.pnm"
+    pnmtopng "$work/$name.pnm" >"$work/$name.png" 2>/dev/null
+    scaled+=("--photo_strokes=$work/$name.pnm")
 done
-whole=$(median < "$work/whole.txt")
-compute=$(median < "$work/compute.txt")
-echo "== whole run, median of $runs: $whole ms; its compute stage: $compute ms;" \
-    "ratio $(awk -v a="$whole" -v b="$compute" 'BEGIN { printf "%.2f", a / b }')"
+"$bench" --write_pictures="$work" "${scaled[@]}" >/dev/null
+mkdir "$work/out"
+
+# whole_run NAME [CLI OPTIONS]: RUNS runs on NAME.png with NAME-strokes.png; prints the median
+# whole run, the median compute stage and their ratio.
+whole_run() {
+    local name=$1
+    shift
+    : > "$work/whole.txt"
+    : > "$work/compute.txt"
+    for ((n = 0; n < runs; ++n)); do
+        start=$(now_ms)
+        "$cli" "$work/$name.png" "$work/$name-strokes.png" -o "$work/out" \
+            --stats-json "$work/stats.json" "$@" >/dev/null
+        echo $(($(now_ms) - start)) >> "$work/whole.txt"
+        python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["images"][0]["times_ms"]["compute"])' \
+            "$work/stats.json" >> "$work/compute.txt"
+    done
+    whole=$(median < "$work/whole.txt")
+    compute=$(median < "$work/compute.txt")
+    echo "$whole ms; its compute stage: $compute ms;" \
+        "ratio $(awk -v a="$whole" -v b="$compute" 'BEGIN { printf "%.2f", a / b }')"
+}
+
+echo "== whole run, median of $runs: $(whole_run separated)"
 python3 -c 'import json,sys; print("   stages of the last run (ms):", {k: round(v, 1) for k, v in json.load(open(sys.argv[1]))["images"][0]["times_ms"].items()})' \
     "$work/stats.json"
+for name in retina hubble_deep_field camera coffee; do
+    size=$(pamfile "$work/$name.pnm" | sed -E 's/.* ([0-9]+ by [0-9]+) .*/\1/')
+    for solver in reference fast; do
+        echo "== photo $name ($size), --solver $solver: $(whole_run "$name" --solver "$solver")"
+    done
+done
 
 mkdir "$work/batch"
 for ((n = 1; n <= 20; ++n)); do
