@@ -25,7 +25,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,8 +186,9 @@ BENCHMARK(BM_Load)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()
 // read or written.
 bool write_pictures(const QDir &dir, const std::vector<std::string> &photos)
 {
-    bool ok = files().photo.save(dir.filePath("separated.png"), "png")
-        && files().strokes.save(dir.filePath("separated-strokes.png"), "png");
+    if (!files().photo.save(dir.filePath("separated.png"), "png")
+        || !files().strokes.save(dir.filePath("separated-strokes.png"), "png"))
+        return false;
     for (const std::string &path : photos) {
         const PhotoResult photo = load_photo_picture(path);
         if (!photo.error.empty()) {
@@ -196,12 +196,12 @@ bool write_pictures(const QDir &dir, const std::vector<std::string> &photos)
             return false;
         }
         const QString name = QFileInfo(QString::fromStdString(path)).completeBaseName();
-        ok = ok
-            && to_case(photo.picture)
-                   .labels.to_strokes_image()
-                   .save(dir.filePath(name + "-strokes.png"), "png");
+        if (!to_case(photo.picture)
+                 .labels.to_strokes_image()
+                 .save(dir.filePath(name + "-strokes.png"), "png"))
+            return false;
     }
-    return ok;
+    return true;
 }
 
 } // namespace

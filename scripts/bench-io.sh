@@ -29,12 +29,15 @@ echo "== load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 # Photos from Debian's python3-skimage, each scaled to about one megapixel, with the peer
 # benchmark's generic strokes (an object disk in the middle, a background frame).
 photos=$("$root/scripts/bench-photos.sh")
+photo_names=(retina hubble_deep_field camera coffee)
+declare -A photo_size
 scaled=()
-for name in retina hubble_deep_field camera coffee; do
+for name in "${photo_names[@]}"; do
     read -r width height < <(pamfile "$photos/$name.pnm" | sed -E 's/.* ([0-9]+) by ([0-9]+) .*/\1 \2/')
     factor=$(awk -v w="$width" -v h="$height" 'BEGIN { printf "%.4f", sqrt(1e6 / (w * h)) }')
     pamscale "$factor" "$photos/$name.pnm" >"$work/$name.pnm"
     pnmtopng "$work/$name.pnm" >"$work/$name.png" 2>/dev/null
+    photo_size[$name]=$(pamfile "$work/$name.pnm" | sed -E 's/.* ([0-9]+ by [0-9]+) .*/\1/')
     scaled+=("--photo_strokes=$work/$name.pnm")
 done
 "$bench" --write_pictures="$work" "${scaled[@]}" >/dev/null
@@ -64,10 +67,9 @@ whole_run() {
 echo "== whole run, median of $runs: $(whole_run separated)"
 python3 -c 'import json,sys; print("   stages of the last run (ms):", {k: round(v, 1) for k, v in json.load(open(sys.argv[1]))["images"][0]["times_ms"].items()})' \
     "$work/stats.json"
-for name in retina hubble_deep_field camera coffee; do
-    size=$(pamfile "$work/$name.pnm" | sed -E 's/.* ([0-9]+ by [0-9]+) .*/\1/')
+for name in "${photo_names[@]}"; do
     for solver in reference fast; do
-        echo "== photo $name ($size), --solver $solver: $(whole_run "$name" --solver "$solver")"
+        echo "== photo $name (${photo_size[$name]}), --solver $solver: $(whole_run "$name" --solver "$solver")"
     done
 done
 
