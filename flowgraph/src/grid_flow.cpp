@@ -367,6 +367,26 @@ void GridFlow::add_right(int i, float cap, float rev_cap)
     count_pair(forward, backward);
 }
 
+void GridFlow::add_pixel_pairs(int x, int y, float cap)
+{
+    if (solved)
+        fatal("add_pixel_pairs() cannot be used after maxflow()!");
+    if (x < 0 || x >= width || y < 0 || y >= height)
+        fatal("add_pixel_pairs() outside the grid!");
+    const std::uint32_t v = record_at(x, y);
+    const float c = not_nan(cap);
+    if (y < height - 1) {
+        nodes.records[v].toward[DOWN] += c;
+        nodes.records[neighbour(v, DOWN)].toward[UP] += c;
+        count_pair(c, c);
+    }
+    if (x < width - 1) {
+        nodes.records[v].toward[RIGHT] += c;
+        nodes.records[neighbour(v, RIGHT)].toward[LEFT] += c;
+        count_pair(c, c);
+    }
+}
+
 void GridFlow::count_pair(float cap, float rev_cap)
 {
     const float larger = std::max(cap, rev_cap);

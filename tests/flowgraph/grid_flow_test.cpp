@@ -4,6 +4,7 @@
 // progress and stops on request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <thread>
@@ -28,19 +29,31 @@ struct GridRecipe
         int node, source, sink;
     };
     std::vector<Call> calls;
+    // Each node's pairs down and right carry one capacity both ways, as an image's pixels do; the
+    // grid is then built through add_pixel_pairs.
+    bool pixel_weights = false;
 
     int n() const { return width * height; }
 };
 
-GridRecipe random_grid(std::mt19937 &rng, unsigned max_side = 8)
+GridRecipe random_grid(std::mt19937 &rng, unsigned max_side = 8, bool pixel_weights = false)
 {
     GridRecipe r;
+    r.pixel_weights = pixel_weights;
     r.width = 1 + static_cast<int>(rng() % max_side);
     r.height = 1 + static_cast<int>(rng() % max_side);
     const auto cap = [&] { return rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 7); };
     for (int i = 0; i < r.n(); ++i) {
         const bool below = i % r.height != r.height - 1;
         const bool beside = i / r.height != r.width - 1;
+        if (pixel_weights) {
+            const int c = cap();
+            r.down.push_back(below ? c : 0);
+            r.up.push_back(below ? c : 0);
+            r.right.push_back(beside ? c : 0);
+            r.left.push_back(beside ? c : 0);
+            continue;
+        }
         r.down.push_back(below ? cap() : 0);
         r.up.push_back(below ? cap() : 0);
         r.right.push_back(beside ? cap() : 0);
@@ -80,11 +93,20 @@ void build(const GridRecipe &r, GridFlow &grid, FlowGraph &graph, AugmentingPath
             ek->add_arc(c.node, r.n() + 1, c.sink);
         }
     }
+    if (r.pixel_weights) {
+        for (int i = 0; i < r.n(); ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            grid.add_pixel_pairs(i / r.height, i % r.height,
+                                 static_cast<float>(std::max(r.down[k], r.right[k])));
+        }
+    }
     each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
-        if (down)
-            grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
-        else
-            grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
+        if (!r.pixel_weights) {
+            if (down)
+                grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
+            else
+                grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
+        }
         graph.add_edge(i, j, static_cast<float>(cap), static_cast<float>(rev));
         if (ek) {
             ek->add_arc(i, j, cap);
@@ -129,7 +151,7 @@ TEST(GridFlowOracle, RandomGridsGiveTheOraclesFlowAndSinkSideAlsoFromDimacs)
 {
     std::mt19937 rng(12);
     for (int round = 0; round < 600; ++round) {
-        const GridRecipe r = random_grid(rng);
+        const GridRecipe r = random_grid(rng, 8, round % 3 == 2);
         SCOPED_TRACE(testing::Message() << "round " << round << ", " << r.width << "x" << r.height);
         GridFlow grid(r.width, r.height, nullptr);
         if (round % 2 == 1)

@@ -47,6 +47,10 @@ public:
     // Adds the pair i -> i + height (cap) and back (rev_cap): node i and the one to its right.
     // Node i must not lie in the last column.
     void add_right(int i, float cap, float rev_cap);
+    // The pairs an image pixel starts, at column x and row y: to the node below and to the one on
+    // the right, where they exist, each with capacity cap both ways. The same as add_down and then
+    // add_right, without working out x and y from the index again.
+    void add_pixel_pairs(int x, int y, float cap);
 
     // Solves once and returns the total flow, including what the terminal weights counted at
     // once. A second call is misuse.
@@ -156,10 +160,11 @@ private:
     // walk them faster than pairs or eights on the engine's pictures. A strip of whole column
     // groups is a range of records.
     static constexpr std::uint32_t GROUP = 4;
-    std::uint32_t record(int i) const
+    std::uint32_t record(int i) const { return record_at(i / height, i % height); }
+    std::uint32_t record_at(int column, int row) const
     {
-        const auto x = static_cast<std::uint32_t>(i / height);
-        const auto y = static_cast<std::uint32_t>(i % height);
+        const auto x = static_cast<std::uint32_t>(column);
+        const auto y = static_cast<std::uint32_t>(row);
         return first + (x / GROUP) * GROUP * static_cast<std::uint32_t>(height) + GROUP * y
             + (x % GROUP);
     }

@@ -239,10 +239,7 @@ private:
     void add_pixel_edges(int i, int x, int y, float c)
     {
         if (grid) {
-            if (y < height - 1)
-                grid->add_down(i, c, c);
-            if (x < width - 1)
-                grid->add_right(i, c, c);
+            grid->add_pixel_pairs(x, y, c);
             return;
         }
         if (y < height - 1)
