@@ -4,7 +4,6 @@
 // progress and stops on request.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <thread>
@@ -46,18 +45,12 @@ GridRecipe random_grid(std::mt19937 &rng, unsigned max_side = 8, bool pixel_weig
     for (int i = 0; i < r.n(); ++i) {
         const bool below = i % r.height != r.height - 1;
         const bool beside = i / r.height != r.width - 1;
-        if (pixel_weights) {
-            const int c = cap();
-            r.down.push_back(below ? c : 0);
-            r.up.push_back(below ? c : 0);
-            r.right.push_back(beside ? c : 0);
-            r.left.push_back(beside ? c : 0);
-            continue;
-        }
-        r.down.push_back(below ? cap() : 0);
-        r.up.push_back(below ? cap() : 0);
-        r.right.push_back(beside ? cap() : 0);
-        r.left.push_back(beside ? cap() : 0);
+        const int c = pixel_weights ? cap() : -1; // one capacity for all the node's pairs
+        const auto draw = [&](bool exists) { return !exists ? 0 : c >= 0 ? c : cap(); };
+        r.down.push_back(draw(below));
+        r.up.push_back(draw(below));
+        r.right.push_back(draw(beside));
+        r.left.push_back(draw(beside));
     }
     const int calls = static_cast<int>(rng() % static_cast<unsigned>(r.n() + 2));
     for (int k = 0; k < calls; ++k)
@@ -93,19 +86,15 @@ void build(const GridRecipe &r, GridFlow &grid, FlowGraph &graph, AugmentingPath
             ek->add_arc(c.node, r.n() + 1, c.sink);
         }
     }
-    if (r.pixel_weights) {
-        for (int i = 0; i < r.n(); ++i) {
-            const auto k = static_cast<std::size_t>(i);
-            grid.add_pixel_pairs(i / r.height, i % r.height,
-                                 static_cast<float>(std::max(r.down[k], r.right[k])));
-        }
-    }
     each_pair(r, [&](int i, int j, int cap, int rev, bool down) {
-        if (!r.pixel_weights) {
-            if (down)
-                grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
-            else
-                grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
+        if (r.pixel_weights) {
+            // Once per node, at the first pair it starts.
+            if (down || i % r.height == r.height - 1)
+                grid.add_pixel_pairs(i / r.height, i % r.height, static_cast<float>(cap));
+        } else if (down) {
+            grid.add_down(i, static_cast<float>(cap), static_cast<float>(rev));
+        } else {
+            grid.add_right(i, static_cast<float>(cap), static_cast<float>(rev));
         }
         graph.add_edge(i, j, static_cast<float>(cap), static_cast<float>(rev));
         if (ek) {
