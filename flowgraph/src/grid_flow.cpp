@@ -345,12 +345,7 @@ void GridFlow::add_down(int i, float cap, float rev_cap)
         fatal("add_down() cannot be used after maxflow()!");
     if (i % height == height - 1)
         fatal("add_down() from the last row!");
-    const std::uint32_t v = record(i);
-    const float forward = not_nan(cap);
-    const float backward = not_nan(rev_cap);
-    nodes.records[v].toward[DOWN] += forward;
-    nodes.records[neighbour(v, DOWN)].toward[UP] += backward;
-    count_pair(forward, backward);
+    add_pair(record(i), DOWN, not_nan(cap), not_nan(rev_cap));
 }
 
 void GridFlow::add_right(int i, float cap, float rev_cap)
@@ -359,12 +354,7 @@ void GridFlow::add_right(int i, float cap, float rev_cap)
         fatal("add_right() cannot be used after maxflow()!");
     if (i / height == width - 1)
         fatal("add_right() from the last column!");
-    const std::uint32_t v = record(i);
-    const float forward = not_nan(cap);
-    const float backward = not_nan(rev_cap);
-    nodes.records[v].toward[RIGHT] += forward;
-    nodes.records[neighbour(v, RIGHT)].toward[LEFT] += backward;
-    count_pair(forward, backward);
+    add_pair(record(i), RIGHT, not_nan(cap), not_nan(rev_cap));
 }
 
 void GridFlow::add_pixel_pairs(int x, int y, float cap)
@@ -375,16 +365,17 @@ void GridFlow::add_pixel_pairs(int x, int y, float cap)
         fatal("add_pixel_pairs() outside the grid!");
     const std::uint32_t v = record_at(x, y);
     const float c = not_nan(cap);
-    if (y < height - 1) {
-        nodes.records[v].toward[DOWN] += c;
-        nodes.records[neighbour(v, DOWN)].toward[UP] += c;
-        count_pair(c, c);
-    }
-    if (x < width - 1) {
-        nodes.records[v].toward[RIGHT] += c;
-        nodes.records[neighbour(v, RIGHT)].toward[LEFT] += c;
-        count_pair(c, c);
-    }
+    if (y < height - 1)
+        add_pair(v, DOWN, c, c);
+    if (x < width - 1)
+        add_pair(v, RIGHT, c, c);
+}
+
+void GridFlow::add_pair(std::uint32_t v, int d, float forward, float backward)
+{
+    nodes.records[v].toward[d] += forward;
+    nodes.records[neighbour(v, d)].toward[d ^ 1] += backward;
+    count_pair(forward, backward);
 }
 
 void GridFlow::count_pair(float cap, float rev_cap)

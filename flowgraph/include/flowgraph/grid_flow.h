@@ -233,6 +233,9 @@ private:
     // Arc pairs by the float exponent of their larger capacity (0: empty or below normal), to
     // tell how many are far weaker than the strongest.
     std::array<std::uint32_t, 256> pair_exponents {};
+    // Adds forward to record v's arc in direction d and backward to the arc back, and counts the
+    // pair; both capacities already cleared of NaN.
+    void add_pair(std::uint32_t v, int d, float forward, float backward);
     void count_pair(float cap, float rev_cap); // capacities already cleared of NaN
     bool few_weak_pairs() const;
     mutable std::mutex path_lock; // guards the making of the splay tree nodes
