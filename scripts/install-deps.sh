@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake make pkg-config
-    libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev libisal-dev zlib1g-dev
     clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
     xvfb xauth

@@ -1,10 +1,13 @@
 // The PNG encoder behind every result file. Writing the chunks here around a whole-buffer
 // deflate is several times faster than Qt's writer at its default level: every row gets the
 // Paeth filter (worked out 8 bytes at a time; on photos, masks and cut-outs it compresses about
-// as well as the writer's per-row choice among all filters) and the deflate runs at the faster of
-// its two fastest levels for the data. Formats whose layout Qt would write in another colour type
-// or depth (one bit, palettes, 16-bit channels) are handed to Qt's writer unchanged.
+// as well as the writer's per-row choice among all filters) and the deflate is the quickest that
+// keeps files near the usual size (imaging/deflate.h). Formats whose layout Qt would write in
+// another colour type or depth (one bit, palettes, 16-bit channels) are handed to Qt's writer
+// unchanged.
 #include "imaging/image_io.h"
+
+#include "imaging/deflate.h"
 
 #include "png_encode.h"
 #include "png_paeth.h"
@@ -24,23 +27,6 @@
 #include <memory>
 
 namespace {
-
-// Measured on photo results: with the Paeth filter, level 1 keeps the files within about 10 %
-// of Qt's default, in half the instructions of level 2 (the "up" filter at level 1 would grow
-// them by 40 %). On filtered data that is mostly zeros (the black of cut-outs, masks) it is the
-// other way round: level 2 takes a third to a half less time there and gives smaller files.
-// Measured on the results of a one-megapixel photo, the turn comes between 60 and 65 % zeros;
-// level 2 is taken from two thirds on, just past it.
-constexpr int photo_level = 1;
-constexpr int flat_level = 2;
-
-// The deflate level for `filtered`: the one that is quicker for data of its kind. It depends on
-// the bytes alone, so the same picture always gives the same file.
-int deflate_level_for(const QByteArray &filtered)
-{
-    const auto zeros = std::count(filtered.cbegin(), filtered.cend(), '\0');
-    return 3 * zeros >= 2 * filtered.size() ? flat_level : photo_level;
-}
 
 constexpr std::uint8_t colour_grey = 0;
 constexpr std::uint8_t colour_rgb = 2;
@@ -212,32 +198,16 @@ void put_chunk(QByteArray &file, const char (&type)[5], const QByteArray &payloa
                               static_cast<std::size_t>(4 + payload.size())));
 }
 
-// Appends an image data chunk holding the zlib stream of `data`, deflated straight into the
-// file's buffer. False when no compressor can be had or the stream does not fit one chunk.
+// Appends an image data chunk holding the zlib stream of `data`. False when memory runs out or
+// the stream does not fit one chunk.
 bool put_data_chunk(QByteArray &file, const QByteArray &data)
 {
-    const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(deflate_level_for(data)), &libdeflate_free_compressor);
-    if (!compressor)
-        return false;
-    const auto size = static_cast<std::size_t>(data.size());
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), size);
-    const qsizetype length_at = file.size();
-    file.resize(length_at + 8 + static_cast<qsizetype>(bound));
-    std::memcpy(file.data() + length_at + 4, "IDAT", 4);
-    const std::size_t used = libdeflate_zlib_compress(compressor.get(), data.constData(), size,
-                                                      file.data() + length_at + 8, bound);
+    const QByteArray stream = deflate_zlib(data);
     // A chunk holds at most 2^31 - 1 bytes; pictures within the size bound on opened ones stay
     // far below that.
-    if (used == 0 || used > 0x7fffffffu)
+    if (stream.isEmpty() || stream.size() > 0x7fffffff)
         return false;
-    file.truncate(length_at + 8 + static_cast<qsizetype>(used));
-    const auto type_and_data =
-        reinterpret_cast<const std::uint8_t *>(file.constData() + length_at + 4);
-    const std::uint32_t crc = libdeflate_crc32(0, type_and_data, 4 + used);
-    for (int n = 0; n < 4; ++n)
-        file[length_at + n] = static_cast<char>(static_cast<std::uint32_t>(used) >> (24 - 8 * n));
-    put_be32(file, crc);
+    put_chunk(file, "IDAT", stream);
     return true;
 }
 
