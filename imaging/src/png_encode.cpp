@@ -168,9 +168,13 @@ QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t 
             std::memset(line + 1, 0, line_bytes - 1);
         } else if (triple) {
             paeth_filter(row, previous.get(), row_bytes, bpp, filtered.get());
+            // Each byte three times, as one four-byte store whose last byte the next overwrites.
             std::uint8_t *to = line + 1;
-            for (std::size_t n = 0; n < row_bytes; ++n, to += 3)
-                to[0] = to[1] = to[2] = filtered[n];
+            for (std::size_t n = 0; n + 1 < row_bytes; ++n, to += 3) {
+                const std::uint32_t thrice = filtered[n] * 0x010101u;
+                std::memcpy(to, &thrice, 4);
+            }
+            to[0] = to[1] = to[2] = filtered[row_bytes - 1];
         } else {
             paeth_filter(row, previous.get(), row_bytes, bpp, line + 1);
         }

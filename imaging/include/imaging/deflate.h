@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 
-// The zlib stream of `data`. Data that is at least two thirds zeros (masks, cut-outs) gets the
-// smaller of two streams, the general one and deflate_runs'. The same bytes give the same stream
+// The zlib stream of `data`. Data of at least 98 % zeros (masks) gets the smaller of two
+// streams, the general one and deflate_runs'. The same bytes give the same stream
 // on a given machine; empty only when memory runs out.
 QByteArray deflate_zlib(const QByteArray &data);
 
