@@ -52,50 +52,6 @@ std::size_t count_zeros(const std::uint8_t *bytes, std::size_t size)
     return zeros;
 }
 
-QByteArray deflate_general(const QByteArray &data)
-{
-    std::vector<std::uint8_t> level_buffer(ISAL_DEF_LVL1_DEFAULT);
-    // Some 80 KiB, too large for a worker's stack to take lightly.
-    const auto stream = std::make_unique<isal_zstream>();
-    isal_deflate_init(stream.get());
-    stream->level = 1;
-    stream->level_buf = level_buffer.data();
-    stream->level_buf_size = static_cast<std::uint32_t>(level_buffer.size());
-    stream->gzip_flag = IGZIP_ZLIB;
-    stream->flush = NO_FLUSH;
-
-    QByteArray out;
-    auto *in = reinterpret_cast<std::uint8_t *>(const_cast<char *>(data.constData()));
-    auto remaining = static_cast<std::size_t>(data.size());
-    constexpr std::size_t piece = std::size_t {1} << 30; // the stream counts in 32 bits
-    std::size_t written = 0;
-    for (;;) {
-        if (stream->avail_in == 0 && remaining > 0) {
-            const std::size_t take = std::min(remaining, piece);
-            stream->next_in = in;
-            stream->avail_in = static_cast<std::uint32_t>(take);
-            in += take;
-            remaining -= take;
-        }
-        stream->end_of_stream = remaining == 0 ? 1 : 0;
-        if (stream->avail_out == 0) {
-            // Photo rows shrink; stored blocks grow by a few bytes per 64 KiB.
-            const qsizetype more = std::max<qsizetype>(data.size() / 4, 1024);
-            out.resize(out.size() + more);
-            stream->next_out = reinterpret_cast<std::uint8_t *>(out.data()) + written;
-            stream->avail_out = static_cast<std::uint32_t>(more);
-        }
-        const std::uint32_t room = stream->avail_out;
-        if (isal_deflate(stream.get()) != COMP_OK)
-            return {};
-        written += room - stream->avail_out;
-        if (stream->internal_state.state == ZSTATE_END)
-            break;
-    }
-    out.truncate(static_cast<qsizetype>(written));
-    return out;
-}
-
 // Deflate's length symbols: the first length of each and its number of extra bits.
 constexpr std::array<std::uint16_t, 29> length_base = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
                                                        15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
@@ -249,34 +205,145 @@ std::size_t run_length(const std::uint8_t *at, std::size_t limit, std::uint8_t b
     return n;
 }
 
-} // namespace
-
-QByteArray deflate_runs(const QByteArray &data)
+// The general stream: ISA-L's level 1, fed piece by piece.
+class GeneralCoder
 {
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
-    const auto size = static_cast<std::size_t>(data.size());
+public:
+    GeneralCoder()
+        : level_buffer_(new std::uint8_t[ISAL_DEF_LVL1_DEFAULT])
+        , stream_(std::make_unique<isal_zstream>())
+    {
+        isal_deflate_init(stream_.get());
+        stream_->level = 1;
+        stream_->level_buf = level_buffer_.get();
+        stream_->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        stream_->gzip_flag = IGZIP_ZLIB;
+        stream_->flush = NO_FLUSH;
+    }
 
-    // Tokens: a literal byte (0 to 255), or 256 + the length of a copy from one byte back.
-    std::vector<std::uint16_t> tokens;
-    std::vector<std::uint32_t> frequency(286, 0);
-    for (std::size_t at = 0; at < size;) {
-        // A copy needs the next three bytes to repeat the one before; most literals fail at once.
-        const bool may_copy = at > 0 && size - at >= shortest_copy && bytes[at] == bytes[at - 1]
-            && bytes[at + 1] == bytes[at - 1] && bytes[at + 2] == bytes[at - 1];
-        const std::size_t run =
-            may_copy ? run_length(bytes + at, std::min(size - at, longest_copy), bytes[at - 1]) : 0;
-        if (run >= shortest_copy) {
-            tokens.push_back(static_cast<std::uint16_t>(256 + run));
-            ++frequency[static_cast<std::size_t>(first_length_symbol + length_index(run))];
-            at += run;
-        } else {
-            tokens.push_back(bytes[at]);
-            ++frequency[bytes[at]];
-            ++at;
+    void reserve(std::size_t bytes) { out_.reserve(static_cast<qsizetype>(bytes)); }
+
+    // False when ISA-L refuses, which leaves the stream unfinished.
+    bool append(const std::uint8_t *bytes, std::size_t count)
+    {
+        while (count > 0) {
+            // The stream counts in 32 bits.
+            const std::size_t take = std::min<std::size_t>(count, std::size_t {1} << 30);
+            stream_->next_in = const_cast<std::uint8_t *>(bytes);
+            stream_->avail_in = static_cast<std::uint32_t>(take);
+            while (stream_->avail_in > 0)
+                if (!step())
+                    return false;
+            bytes += take;
+            count -= take;
+        }
+        return true;
+    }
+
+    // The whole stream; empty when ISA-L refused.
+    QByteArray finish()
+    {
+        stream_->end_of_stream = 1;
+        while (stream_->internal_state.state != ZSTATE_END)
+            if (!step())
+                return {};
+        out_.truncate(static_cast<qsizetype>(written_));
+        return std::move(out_);
+    }
+
+private:
+    // One call of the compressor, with room for its output.
+    bool step()
+    {
+        if (stream_->avail_out == 0) {
+            const qsizetype more = std::max<qsizetype>(out_.size() / 2, 64 * 1024);
+            out_.resize(out_.size() + more);
+            stream_->next_out = reinterpret_cast<std::uint8_t *>(out_.data()) + written_;
+            stream_->avail_out = static_cast<std::uint32_t>(more);
+        }
+        const std::uint32_t room = stream_->avail_out;
+        if (isal_deflate(stream_.get()) != COMP_OK)
+            return false;
+        written_ += room - stream_->avail_out;
+        return true;
+    }
+
+    std::unique_ptr<std::uint8_t[]> level_buffer_;
+    // Some 80 KiB, too large for a worker's stack to take lightly.
+    std::unique_ptr<isal_zstream> stream_;
+    QByteArray out_;
+    std::size_t written_ = 0;
+};
+
+// The run coder: literals and copies of the byte just before, in one block of Huffman codes
+// fitted to the data. It keeps its tokens until the end, so it gives up (and frees them) once
+// more than one byte in fifty of the whole is not zero: then the data is no mask.
+class RunCoder
+{
+public:
+    // `total`: the number of bytes that will come; 0 keeps the coder going whatever comes.
+    explicit RunCoder(std::size_t total)
+        : total_(total)
+        , frequency_(286, 0)
+    {
+    }
+
+    bool alive() const { return alive_; }
+
+    void append(const std::uint8_t *bytes, std::size_t count)
+    {
+        if (!alive_)
+            return;
+        nonzero_ += count - count_zeros(bytes, count);
+        if (total_ > 0 && 50 * nonzero_ > total_) {
+            alive_ = false;
+            std::vector<std::uint16_t>().swap(tokens_);
+            return;
+        }
+        adler_ = libdeflate_adler32(adler_, bytes, count);
+        // A copy that reaches the end of the piece ends there; the next piece starts another.
+        for (std::size_t at = 0; at < count;) {
+            const std::uint8_t before = at > 0 ? bytes[at - 1] : previous_;
+            // A copy needs the next three bytes to repeat the one before; most literals fail at
+            // once.
+            const bool may_copy = (at > 0 || seen_any_) && count - at >= shortest_copy
+                && bytes[at] == before && bytes[at + 1] == before && bytes[at + 2] == before;
+            const std::size_t run =
+                may_copy ? run_length(bytes + at, std::min(count - at, longest_copy), before) : 0;
+            if (run >= shortest_copy) {
+                tokens_.push_back(static_cast<std::uint16_t>(256 + run));
+                ++frequency_[static_cast<std::size_t>(first_length_symbol + length_index(run))];
+                at += run;
+            } else {
+                tokens_.push_back(bytes[at]);
+                ++frequency_[bytes[at]];
+                ++at;
+            }
+        }
+        if (count > 0) {
+            previous_ = bytes[count - 1];
+            seen_any_ = true;
         }
     }
-    frequency[end_of_block] = 1;
 
+    QByteArray finish() const;
+
+private:
+    std::size_t total_;
+    bool alive_ = true;
+    std::size_t nonzero_ = 0;
+    std::uint32_t adler_ = 1;
+    std::uint8_t previous_ = 0;
+    bool seen_any_ = false;
+    // A literal byte (0 to 255), or 256 + the length of a copy from one byte back.
+    std::vector<std::uint16_t> tokens_;
+    std::vector<std::uint32_t> frequency_;
+};
+
+QByteArray RunCoder::finish() const
+{
+    std::vector<std::uint32_t> frequency = frequency_;
+    frequency[end_of_block] = 1;
     const std::vector<std::uint8_t> literal_lengths = code_lengths(frequency, 15);
     const std::vector<std::uint16_t> literal_codes = canonical_codes(literal_lengths);
     std::size_t literal_count = 286;
@@ -326,7 +393,7 @@ QByteArray deflate_runs(const QByteArray &data)
 
     // Header and trailer, the block's header (at most 288 code lengths of 14 bits and 74 bits
     // more), and at most 15 + 5 + 1 bits a token.
-    QByteArray out(static_cast<qsizetype>(2 + 600 + (tokens.size() * 21 + 15) / 8 + 8 + 4),
+    QByteArray out(static_cast<qsizetype>(2 + 600 + (tokens_.size() * 21 + 15) / 8 + 8 + 4),
                    Qt::Uninitialized);
     auto *start = reinterpret_cast<std::uint8_t *>(out.data());
     // zlib: deflate with a 32 KiB window, no preset dictionary, header check bits.
@@ -346,7 +413,7 @@ QByteArray deflate_runs(const QByteArray &data)
         if (symbol >= 16)
             bits.put(extra, repeat_extra[static_cast<std::size_t>(symbol - 16)]);
     }
-    for (const std::uint16_t token : tokens) {
+    for (const std::uint16_t token : tokens_) {
         if (token < 256) {
             bits.put(literal_codes[token], literal_lengths[token]);
             continue;
@@ -361,22 +428,72 @@ QByteArray deflate_runs(const QByteArray &data)
     }
     bits.put(literal_codes[end_of_block], literal_lengths[end_of_block]);
     std::uint8_t *end = bits.finish();
-    const std::uint32_t adler = libdeflate_adler32(1, bytes, size);
     for (int n = 3; n >= 0; --n)
-        *end++ = static_cast<std::uint8_t>(adler >> (8 * n));
+        *end++ = static_cast<std::uint8_t>(adler_ >> (8 * n));
     out.truncate(end - start);
     return out;
 }
 
+} // namespace
+
+struct ZlibStream::State
+{
+    explicit State(std::size_t total_size)
+        : total(total_size)
+        , runs(total_size)
+    {
+    }
+
+    std::size_t total;
+    std::size_t appended = 0;
+    bool failed = false;
+    GeneralCoder general;
+    RunCoder runs;
+};
+
+ZlibStream::ZlibStream(std::size_t total_size)
+    : state_(std::make_unique<State>(total_size))
+{
+    // Photo rows shrink to about a sixth; masks to almost nothing.
+    state_->general.reserve(total_size / 6 + 1024);
+}
+
+ZlibStream::~ZlibStream() = default;
+
+void ZlibStream::append(const std::uint8_t *bytes, std::size_t count)
+{
+    State &s = *state_;
+    s.appended += count;
+    if (s.failed)
+        return;
+    s.runs.append(bytes, count);
+    s.failed = !s.general.append(bytes, count);
+}
+
+QByteArray ZlibStream::finish()
+{
+    State &s = *state_;
+    if (s.failed || s.appended != s.total)
+        return {};
+    QByteArray general = s.general.finish();
+    if (!s.runs.alive())
+        return general;
+    QByteArray runs = s.runs.finish();
+    return general.isEmpty() || runs.size() < general.size() ? runs : general;
+}
+
 QByteArray deflate_zlib(const QByteArray &data)
 {
-    QByteArray general = deflate_general(data);
-    // Masks are nearly all zeros once filtered; the run coder lost to the general stream on every
-    // cut-out measured (79 to 99 % zeros), and its literals are what cost it time.
-    const std::size_t size = static_cast<std::size_t>(data.size());
-    if (50 * count_zeros(reinterpret_cast<const std::uint8_t *>(data.constData()), size)
-        < 49 * size)
-        return general;
-    QByteArray runs = deflate_runs(data);
-    return general.isEmpty() || runs.size() < general.size() ? runs : general;
+    const auto size = static_cast<std::size_t>(data.size());
+    ZlibStream stream(size);
+    stream.append(reinterpret_cast<const std::uint8_t *>(data.constData()), size);
+    return stream.finish();
+}
+
+QByteArray deflate_runs(const QByteArray &data)
+{
+    RunCoder coder(0);
+    coder.append(reinterpret_cast<const std::uint8_t *>(data.constData()),
+                 static_cast<std::size_t>(data.size()));
+    return coder.finish();
 }

@@ -139,28 +139,30 @@ void paeth_filter(const std::uint8_t *row, const std::uint8_t *up, std::size_t l
             static_cast<std::uint8_t>(row[n] - paeth_predictor(row[n - bpp], up[n], up[n - bpp]));
 }
 
-// The image data stream before deflating: per row the filter byte, then the row's bytes less
-// their Paeth predictors; a row of zeros (the black of masks and cut-outs) is left unfiltered, so
-// that its zeros join those of the rows around it in one run (Paeth would start it with its
-// filter byte and, below a row that is not black, predict nonzero differences). `fill(y, out)`
-// writes the `row_bytes` pixel bytes of row y, with `bpp` bytes per pixel. With `triple`, each
-// filtered byte goes into the stream three times: the row is one grey byte per pixel of an RGB
-// picture whose three channels are equal, and since each channel is predicted from the same channel
-// of its neighbours, filtering the grey row and tripling it gives the very bytes of filtering the
-// RGB row, in a third of the work.
-QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t bpp, bool triple,
+// The zlib stream of the image data: per row the filter byte, then the row's bytes less their
+// Paeth predictors; a row of zeros (the black of masks and cut-outs) is left unfiltered, so that
+// its zeros join those of the rows around it in one run (Paeth would start it with its filter byte
+// and, below a row that is not black, predict nonzero differences). `fill(y, out)` writes the
+// `row_bytes` pixel bytes of row y, with `bpp` bytes per pixel. With `triple`, each filtered byte
+// goes into the stream three times: the row is one grey byte per pixel of an RGB picture whose
+// three channels are equal, and since each channel is predicted from the same channel of its
+// neighbours, filtering the grey row and tripling it gives the very bytes of filtering the RGB
+// row, in a third of the work. Rows are deflated in bands of about 256 KiB as they are made, which
+// stay in cache, instead of the whole picture's worth being gathered first.
+QByteArray deflated_rows(std::size_t row_bytes, std::size_t height, std::size_t bpp, bool triple,
                          const std::function<void(int y, std::uint8_t *out)> &fill)
 {
     const std::size_t line_bytes = 1 + (triple ? 3 : 1) * row_bytes;
-    QByteArray data(static_cast<qsizetype>(line_bytes * height), Qt::Uninitialized);
-    auto *out = reinterpret_cast<std::uint8_t *>(data.data());
+    const std::size_t band_rows = std::max<std::size_t>(1, 262144 / line_bytes);
+    ZlibStream stream(line_bytes * height);
+    std::unique_ptr<std::uint8_t[]> band(new std::uint8_t[band_rows * line_bytes]);
     // Zeros stand above the first row.
     std::unique_ptr<std::uint8_t[]> previous(new std::uint8_t[row_bytes]());
     std::unique_ptr<std::uint8_t[]> current(new std::uint8_t[row_bytes]);
     std::unique_ptr<std::uint8_t[]> filtered(triple ? new std::uint8_t[row_bytes] : nullptr);
     for (std::size_t y = 0; y < height; ++y) {
         fill(static_cast<int>(y), current.get());
-        std::uint8_t *line = out + y * line_bytes;
+        std::uint8_t *line = band.get() + (y % band_rows) * line_bytes;
         const std::uint8_t *row = current.get();
         const bool black = std::all_of(row, row + row_bytes, [](std::uint8_t b) { return b == 0; });
         line[0] = black ? filter_none : filter_paeth;
@@ -179,8 +181,10 @@ QByteArray filtered_rows(std::size_t row_bytes, std::size_t height, std::size_t 
             paeth_filter(row, previous.get(), row_bytes, bpp, line + 1);
         }
         current.swap(previous);
+        if (y % band_rows == band_rows - 1 || y + 1 == height)
+            stream.append(band.get(), (y % band_rows + 1) * line_bytes);
     }
-    return data;
+    return stream.finish();
 }
 
 void put_be32(QByteArray &bytes, std::uint32_t value)
@@ -202,11 +206,10 @@ void put_chunk(QByteArray &file, const char (&type)[5], const QByteArray &payloa
                               static_cast<std::size_t>(4 + payload.size())));
 }
 
-// Appends an image data chunk holding the zlib stream of `data`. False when memory runs out or
-// the stream does not fit one chunk.
-bool put_data_chunk(QByteArray &file, const QByteArray &data)
+// Appends an image data chunk holding the zlib stream `stream`. False when there is no stream or
+// it does not fit one chunk.
+bool put_data_chunk(QByteArray &file, const QByteArray &stream)
 {
-    const QByteArray stream = deflate_zlib(data);
     // A chunk holds at most 2^31 - 1 bytes; pictures within the size bound on opened ones stay
     // far below that.
     if (stream.isEmpty() || stream.size() > 0x7fffffff)
@@ -226,10 +229,10 @@ QByteArray encode_with_qt(const QImage &image)
     return bytes;
 }
 
-// The PNG file of a width x height picture of `layout` whose image data stream, filtered, is
-// `filtered`; empty when it cannot be deflated.
+// The PNG file of a width x height picture of `layout` whose image data, filtered and deflated,
+// is `stream`; empty when there is no stream.
 QByteArray png_file(int width, int height, Layout layout, int dots_x, int dots_y,
-                    const QByteArray &filtered)
+                    const QByteArray &stream)
 {
     QByteArray file("\x89PNG\r\n\x1a\n", 8);
     QByteArray header;
@@ -247,7 +250,7 @@ QByteArray png_file(int width, int height, Layout layout, int dots_x, int dots_y
         resolution.append(char(1));
         put_chunk(file, "pHYs", resolution);
     }
-    if (!put_data_chunk(file, filtered))
+    if (!put_data_chunk(file, stream))
         return {};
     put_chunk(file, "IEND", QByteArray());
     return file;
@@ -264,22 +267,22 @@ QByteArray encode_png(const QImage &image)
         return encode_with_qt(image);
     const QImage rows = as_row_format(image, layout);
     const auto channels = static_cast<std::size_t>(layout.channels);
-    const QByteArray filtered = filtered_rows(
+    const QByteArray stream = deflated_rows(
         static_cast<std::size_t>(rows.width()) * channels, static_cast<std::size_t>(rows.height()),
         channels, false, [&rows](int y, std::uint8_t *out) { convert_row(rows, y, out); });
     return png_file(image.width(), image.height(), layout, image.dotsPerMeterX(),
-                    image.dotsPerMeterY(), filtered);
+                    image.dotsPerMeterY(), stream);
 }
 
 QByteArray encode_grey_rgb_png(const GreyRgbRows &picture)
 {
     if (picture.width <= 0 || picture.height <= 0)
         return {};
-    const QByteArray filtered =
-        filtered_rows(static_cast<std::size_t>(picture.width),
+    const QByteArray stream =
+        deflated_rows(static_cast<std::size_t>(picture.width),
                       static_cast<std::size_t>(picture.height), 1, true, picture.row);
     return png_file(picture.width, picture.height, Layout {colour_rgb, 3}, picture.dots_per_meter,
-                    picture.dots_per_meter, filtered);
+                    picture.dots_per_meter, stream);
 }
 
 std::vector<QByteArray> encode_side_by_side(std::size_t count,

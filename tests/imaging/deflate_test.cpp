@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -78,11 +79,22 @@ TEST(Deflate, BothStreamsInflateToTheirData)
         const QByteArray chosen = deflate_zlib(c.data);
         EXPECT_EQ(inflated(chosen, c.data.size()), c.data);
         EXPECT_EQ(deflate_zlib(c.data), chosen);
+        // In uneven pieces, runs and copies cross the pieces' ends.
+        const auto size = static_cast<std::size_t>(c.data.size());
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(c.data.constData());
+        ZlibStream pieces(size);
+        for (std::size_t at = 0, piece = 1; at < size; at += piece, piece = piece * 3 + 1)
+            pieces.append(bytes + at, std::min(piece, size - at));
+        EXPECT_EQ(inflated(pieces.finish(), c.data.size()), c.data);
         // Data of runs gets whichever stream is smaller.
         if (c.data.count('\0') * 50 >= c.data.size() * 49) {
             EXPECT_LE(chosen.size(), runs.size());
         }
     }
+    // A stream given fewer bytes than announced is no stream.
+    ZlibStream short_one(10);
+    short_one.append(reinterpret_cast<const std::uint8_t *>("abc"), 3);
+    EXPECT_TRUE(short_one.finish().isEmpty());
     // Long runs cost about two bits per copy of 258 bytes.
     EXPECT_LT(deflate_runs(QByteArray(1 << 20, '\0')).size(), 1200);
 }
