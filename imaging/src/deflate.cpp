@@ -6,6 +6,8 @@
 // usual size.
 #include "imaging/deflate.h"
 
+#include "vector_state.h"
+
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
@@ -214,6 +216,7 @@ public:
         , stream_(std::make_unique<isal_zstream>())
     {
         isal_deflate_init(stream_.get());
+        clear_upper_vector_state();
         stream_->level = 1;
         stream_->level_buf = level_buffer_.get();
         stream_->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
@@ -262,7 +265,9 @@ private:
             stream_->avail_out = static_cast<std::uint32_t>(more);
         }
         const std::uint32_t room = stream_->avail_out;
-        if (isal_deflate(stream_.get()) != COMP_OK)
+        const int status = isal_deflate(stream_.get());
+        clear_upper_vector_state();
+        if (status != COMP_OK)
             return false;
         written_ += room - stream_->avail_out;
         return true;

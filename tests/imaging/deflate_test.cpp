@@ -1,11 +1,21 @@
 // The zlib streams of our picture files, read back by zlib itself.
 #include <imaging/deflate.h>
+#include <imaging/image_io.h>
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +34,20 @@ QByteArray inflated(const QByteArray &stream, qsizetype expected_size)
     out.truncate(static_cast<qsizetype>(length));
     return out;
 }
+
+#if defined(__x86_64__)
+// Which parts of the vector registers are in use on this thread, where the processor says
+// (XGETBV with ECX = 1); nothing otherwise.
+std::optional<std::uint64_t> vector_state_in_use()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid_count(0xd, 1, &a, &b, &c, &d) == 0 || (a & 4u) == 0)
+        return std::nullopt;
+    unsigned low = 0, high = 0;
+    asm volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(1));
+    return (std::uint64_t {high} << 32) | low;
+}
+#endif
 
 struct Case
 {
@@ -97,4 +121,32 @@ TEST(Deflate, BothStreamsInflateToTheirData)
     EXPECT_TRUE(short_one.finish().isEmpty());
     // Long runs cost about two bits per copy of 258 bytes.
     EXPECT_LT(deflate_runs(QByteArray(1 << 20, '\0')).size(), 1200);
+}
+
+// The compressor's vector code leaves the upper halves of the wide registers in use, which makes
+// every older vector instruction after it (glibc's pow among them) many times slower on the
+// thread; reading and writing pictures must clear them.
+TEST(Deflate, WideVectorRegistersAreClearedAfterwards)
+{
+#if defined(__x86_64__)
+    if (!vector_state_in_use())
+        GTEST_SKIP() << "the processor does not say which vector state is in use";
+    // The upper halves of registers 0 to 15: 256 bits of AVX, and 256 more of AVX-512.
+    constexpr std::uint64_t upper_halves = (1u << 2) | (1u << 6);
+    QImage picture(900, 700, QImage::Format_RGB888);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb((x * 7 + y) % 256, (x ^ y) % 256, y % 256));
+    const QByteArray file = encode_png(picture);
+    EXPECT_EQ(*vector_state_in_use() & upper_halves, 0u);
+    QTemporaryDir dir;
+    QFile out(dir.filePath("p.png"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    const LoadedImage read = load_image(out.fileName());
+    EXPECT_EQ(*vector_state_in_use() & upper_halves, 0u);
+    EXPECT_EQ(read.image.convertToFormat(QImage::Format_RGB888), picture);
+#else
+    GTEST_SKIP() << "x86 only";
+#endif
 }

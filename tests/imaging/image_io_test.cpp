@@ -241,7 +241,8 @@ namespace {
 
 // A PNG file of `image` (Grayscale8, RGB888 or RGBA8888) whose row y uses filter type y % 5,
 // filtered here by the textbook definitions, so that the reader meets every filter.
-QByteArray png_with_every_filter(const QImage &image, char colour, int bpp)
+// With `cut`, the deflate stream loses that many bytes at its end.
+QByteArray png_with_every_filter(const QImage &image, char colour, int bpp, qsizetype cut = 0)
 {
     const auto row_bytes = static_cast<qsizetype>(image.width() * bpp);
     QByteArray raw;
@@ -267,7 +268,8 @@ QByteArray png_with_every_filter(const QImage &image, char colour, int bpp)
     }
     // qCompress puts the size first.
     return png_file(static_cast<std::uint32_t>(image.width()),
-                    static_cast<std::uint32_t>(image.height()), colour, qCompress(raw).mid(4));
+                    static_cast<std::uint32_t>(image.height()), colour,
+                    qCompress(raw).mid(4).chopped(cut));
 }
 
 } // namespace
@@ -285,7 +287,12 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
     QByteArray short_data = png_with_every_filter(rgb, 2, 3);
     short_data.chop(12 + 5); // IEND and the stream's end go
     append_chunk(short_data, QByteArray("IEND"));
+    // Over a megabyte inflated: rows are unfiltered on a second thread as they inflate.
+    const QImage large = photo_like(700, 520).convertToFormat(QImage::Format_RGBA8888);
     const std::pair<const char *, QByteArray> files[] = {
+        {"large-filters-rgba", png_with_every_filter(large, 6, 4)},
+        {"large-qt-rgb", qt_png(large.convertToFormat(QImage::Format_RGB888))},
+        {"large-cut-stream", png_with_every_filter(large, 6, 4, 5000)},
         {"filters-rgb", png_with_every_filter(rgb, 2, 3)},
         {"filters-rgba", png_with_every_filter(rgba, 6, 4)},
         {"filters-grey", png_with_every_filter(grey, 0, 1)},
