@@ -136,7 +136,7 @@ bool is_description(const uchar *chunk)
 // Pictures whose inflated rows take at least this many bytes are unfiltered while they inflate.
 constexpr std::size_t pipelined_bytes = std::size_t {1} << 20;
 
-// What unfilter_rows sets to this has failed: no more rows will come.
+// `ready` holds this once the inflater has failed: no more rows will come.
 constexpr std::size_t inflate_failed = std::numeric_limits<std::size_t>::max();
 
 // Inflates the zlib stream into `raw` (exactly `raw_size` bytes), publishing in `ready` how many
