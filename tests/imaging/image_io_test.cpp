@@ -287,7 +287,7 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
     QByteArray short_data = png_with_every_filter(rgb, 2, 3);
     short_data.chop(12 + 5); // IEND and the stream's end go
     append_chunk(short_data, QByteArray("IEND"));
-    // Over a megabyte inflated: rows are unfiltered on a second thread as they inflate.
+    // Large pictures too, one of them with its stream cut short.
     const QImage large = photo_like(700, 520).convertToFormat(QImage::Format_RGBA8888);
     const std::pair<const char *, QByteArray> files[] = {
         {"large-filters-rgba", png_with_every_filter(large, 6, 4)},
