@@ -1,5 +1,5 @@
-// The PNG encoder behind every result file. Writing the chunks here around a whole-buffer
-// deflate is several times faster than Qt's writer at its default level: every row gets the
+// The PNG encoder behind every result file. Writing the chunks here around our own deflate
+// stream is several times faster than Qt's writer at its default level: every row gets the
 // Paeth filter (worked out 8 bytes at a time; on photos, masks and cut-outs it compresses about
 // as well as the writer's per-row choice among all filters) and the deflate is the quickest that
 // keeps files near the usual size (imaging/deflate.h). Formats whose layout Qt would write in
