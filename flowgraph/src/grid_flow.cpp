@@ -1307,6 +1307,13 @@ GridFlow::PathNode *GridFlow::path_nodes() const
     return static_cast<PathNode *>(path_storage);
 }
 
+void GridFlow::source_side_of_column(int x, std::uint8_t *out) const
+{
+    const std::uint8_t *link = nodes.link + record_at(x, 0);
+    for (int y = 0; y < height; ++y, link += GROUP)
+        out[y] = (*link & TREE_BITS) == SINK ? 0 : 1;
+}
+
 bool GridFlow::check_solved() const
 {
     if (work_left)

@@ -210,7 +210,8 @@ std::size_t run_length(const std::uint8_t *at, std::size_t limit, std::uint8_t b
 class GeneralCoder
 {
 public:
-    GeneralCoder()
+    // `zlib`: the zlib wrapper around the blocks; else the blocks alone.
+    explicit GeneralCoder(bool zlib)
         : level_buffer_(new std::uint8_t[ISAL_DEF_LVL1_DEFAULT])
         , stream_(std::make_unique<isal_zstream>())
     {
@@ -219,7 +220,7 @@ public:
         stream_->level = 1;
         stream_->level_buf = level_buffer_.get();
         stream_->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
-        stream_->gzip_flag = IGZIP_ZLIB;
+        stream_->gzip_flag = zlib ? IGZIP_ZLIB : IGZIP_DEFLATE;
         stream_->flush = NO_FLUSH;
     }
 
@@ -242,13 +243,23 @@ public:
         return true;
     }
 
-    // The whole stream; empty when ISA-L refused.
-    QByteArray finish()
+    // The whole stream, ended by the final block, or with `final_block` false ended on a byte by
+    // an empty stored block; empty when ISA-L refused.
+    QByteArray finish(bool final_block)
     {
-        stream_->end_of_stream = 1;
-        while (stream_->internal_state.state != ZSTATE_END)
-            if (!step())
-                return {};
+        if (final_block) {
+            stream_->end_of_stream = 1;
+            while (stream_->internal_state.state != ZSTATE_END)
+                if (!step())
+                    return {};
+        } else {
+            // Room left after a call means everything went out with the flush.
+            stream_->flush = SYNC_FLUSH;
+            do {
+                if (!step())
+                    return {};
+            } while (stream_->avail_out == 0);
+        }
         out_.truncate(static_cast<qsizetype>(written_));
         return std::move(out_);
     }
@@ -330,7 +341,9 @@ public:
         }
     }
 
-    QByteArray finish() const;
+    // The stream, or with `part` leading or last the blocks alone as ZlibStream::finish gives
+    // them.
+    QByteArray finish(ZlibStream::Part part) const;
 
 private:
     std::size_t total_;
@@ -344,8 +357,9 @@ private:
     std::vector<std::uint32_t> frequency_;
 };
 
-QByteArray RunCoder::finish() const
+QByteArray RunCoder::finish(ZlibStream::Part part) const
 {
+    const bool whole = part == ZlibStream::Part::whole;
     std::vector<std::uint32_t> frequency = frequency_;
     frequency[end_of_block] = 1;
     const std::vector<std::uint8_t> literal_lengths = code_lengths(frequency, 15);
@@ -396,15 +410,18 @@ QByteArray RunCoder::finish() const
         --length_count;
 
     // Header and trailer, the block's header (at most 288 code lengths of 14 bits and 74 bits
-    // more), and at most 15 + 5 + 1 bits a token.
-    QByteArray out(static_cast<qsizetype>(2 + 600 + (tokens_.size() * 21 + 15) / 8 + 8 + 4),
+    // more), at most 15 + 5 + 1 bits a token, and an empty stored block.
+    QByteArray out(static_cast<qsizetype>(2 + 600 + (tokens_.size() * 21 + 15) / 8 + 8 + 4 + 5),
                    Qt::Uninitialized);
     auto *start = reinterpret_cast<std::uint8_t *>(out.data());
-    // zlib: deflate with a 32 KiB window, no preset dictionary, header check bits.
-    start[0] = 0x78;
-    start[1] = 0x01;
-    BitWriter bits(start + 2);
-    bits.put(1, 1); // the last block
+    std::uint8_t *at = start;
+    if (whole) {
+        // zlib: deflate with a 32 KiB window, no preset dictionary, header check bits.
+        *at++ = 0x78;
+        *at++ = 0x01;
+    }
+    BitWriter bits(at);
+    bits.put(part == ZlibStream::Part::leading ? 0 : 1, 1); // the last block or not
     bits.put(2, 2); // Huffman codes of its own
     bits.put(static_cast<std::uint32_t>(literal_count - 257), 5);
     bits.put(static_cast<std::uint32_t>(distance_count - 1), 5);
@@ -431,32 +448,64 @@ QByteArray RunCoder::finish() const
         bits.put(0, 1); // distance code 0: one byte back
     }
     bits.put(literal_codes[end_of_block], literal_lengths[end_of_block]);
+    if (part == ZlibStream::Part::leading) {
+        // An empty stored block, not the last: its header, then on a byte length 0 and its
+        // complement.
+        bits.put(0, 3);
+        std::uint8_t *end = bits.finish();
+        for (const int byte : {0x00, 0x00, 0xff, 0xff})
+            *end++ = static_cast<std::uint8_t>(byte);
+        out.truncate(end - start);
+        return out;
+    }
     std::uint8_t *end = bits.finish();
-    for (int n = 3; n >= 0; --n)
-        *end++ = static_cast<std::uint8_t>(adler_ >> (8 * n));
+    if (whole)
+        for (int n = 3; n >= 0; --n)
+            *end++ = static_cast<std::uint8_t>(adler_ >> (8 * n));
     out.truncate(end - start);
     return out;
+}
+
+// The Adler-32 of two pieces of data one after the other, from the checksums of each and the
+// second's size: the first sum grows by the second's, the second sum by the second's plus the
+// first's first sum once for every byte of the second piece.
+std::uint32_t adler32_joined(std::uint32_t first, std::uint32_t second, std::size_t second_size)
+{
+    constexpr std::uint64_t modulus = 65521;
+    const std::uint64_t count = second_size % modulus;
+    const std::uint64_t a1 = first & 0xffffu;
+    const std::uint64_t b1 = first >> 16;
+    const std::uint64_t a2 = second & 0xffffu;
+    const std::uint64_t b2 = second >> 16;
+    // The first sums start at 1 in both, so the joined one holds a single 1.
+    const std::uint64_t a = (a1 + a2 + modulus - 1) % modulus;
+    const std::uint64_t b = (b1 + b2 + count * a1 + modulus - count) % modulus;
+    return static_cast<std::uint32_t>((b << 16) | a);
 }
 
 } // namespace
 
 struct ZlibStream::State
 {
-    explicit State(std::size_t total_size)
+    State(std::size_t total_size, Part of_stream)
         : total(total_size)
+        , part(of_stream)
+        , general(of_stream == Part::whole)
         , runs(total_size)
     {
     }
 
     std::size_t total;
+    Part part;
     std::size_t appended = 0;
+    std::uint32_t adler = 1;
     bool failed = false;
     GeneralCoder general;
     RunCoder runs;
 };
 
-ZlibStream::ZlibStream(std::size_t total_size)
-    : state_(std::make_unique<State>(total_size))
+ZlibStream::ZlibStream(std::size_t total_size, Part part)
+    : state_(std::make_unique<State>(total_size, part))
 {
     // Photo rows shrink to about a sixth; masks to almost nothing.
     state_->general.reserve(total_size / 6 + 1024);
@@ -470,6 +519,8 @@ void ZlibStream::append(const std::uint8_t *bytes, std::size_t count)
     s.appended += count;
     if (s.failed)
         return;
+    if (s.part != Part::whole) // a whole stream's checksum is the coders' own
+        s.adler = libdeflate_adler32(s.adler, bytes, count);
     s.runs.append(bytes, count);
     s.failed = !s.general.append(bytes, count);
 }
@@ -479,11 +530,38 @@ QByteArray ZlibStream::finish()
     State &s = *state_;
     if (s.failed || s.appended != s.total)
         return {};
-    QByteArray general = s.general.finish();
+    QByteArray general = s.general.finish(s.part != Part::leading);
     if (!s.runs.alive())
         return general;
-    QByteArray runs = s.runs.finish();
+    QByteArray runs = s.runs.finish(s.part);
     return general.isEmpty() || runs.size() < general.size() ? runs : general;
+}
+
+std::uint32_t ZlibStream::adler() const
+{
+    return state_->adler;
+}
+
+QByteArray join_zlib(const DeflatedPart *parts, std::size_t count)
+{
+    qsizetype size = 2 + 4;
+    for (std::size_t n = 0; n < count; ++n) {
+        if (parts[n].blocks.isEmpty())
+            return {};
+        size += parts[n].blocks.size();
+    }
+    QByteArray stream;
+    stream.reserve(size);
+    // zlib: deflate with a 32 KiB window, no preset dictionary, header check bits.
+    stream.append(char(0x78)).append(char(0x01));
+    std::uint32_t adler = 1;
+    for (std::size_t n = 0; n < count; ++n) {
+        stream.append(parts[n].blocks);
+        adler = adler32_joined(adler, parts[n].adler, parts[n].size);
+    }
+    for (int n = 3; n >= 0; --n)
+        stream.append(static_cast<char>(adler >> (8 * n)));
+    return stream;
 }
 
 QByteArray deflate_zlib(const QByteArray &data)
@@ -499,5 +577,5 @@ QByteArray deflate_runs(const QByteArray &data)
     RunCoder coder(0);
     coder.append(reinterpret_cast<const std::uint8_t *>(data.constData()),
                  static_cast<std::size_t>(data.size()));
-    return coder.finish();
+    return coder.finish(ZlibStream::Part::whole);
 }

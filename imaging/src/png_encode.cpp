@@ -139,37 +139,63 @@ void paeth_filter(const std::uint8_t *row, const std::uint8_t *up, std::size_t l
             static_cast<std::uint8_t>(row[n] - paeth_predictor(row[n - bpp], up[n], up[n - bpp]));
 }
 
-// The zlib stream of the image data: per row the filter byte, then the row's bytes less their
-// Paeth predictors; a row of zeros (the black of masks and cut-outs) is left unfiltered, so that
-// its zeros join those of the rows around it in one run (Paeth would start it with its filter byte
-// and, below a row that is not black, predict nonzero differences). `fill(y, out)` writes the
-// `row_bytes` pixel bytes of row y, with `bpp` bytes per pixel. With `triple`, each filtered byte
-// goes into the stream three times: the row is one grey byte per pixel of an RGB picture whose
-// three channels are equal, and since each channel is predicted from the same channel of its
-// neighbours, filtering the grey row and tripling it gives the very bytes of filtering the RGB
-// row, in a third of the work. Rows are deflated in bands of about 256 KiB as they are made, which
-// stay in cache, instead of the whole picture's worth being gathered first.
-QByteArray deflated_rows(std::size_t row_bytes, std::size_t height, std::size_t bpp, bool triple,
-                         const std::function<void(int y, std::uint8_t *out)> &fill)
+// A picture as the encoder takes it: rows made on demand, and what the file's header records.
+// `fill(y, out)` writes the `row_bytes` pixel bytes of row y, with `bpp` bytes per pixel. With
+// `triple`, the row is one grey byte per pixel of an RGB picture whose three channels are equal
+// (see deflated_rows).
+struct RowPicture
 {
-    const std::size_t line_bytes = 1 + (triple ? 3 : 1) * row_bytes;
+    int width = 0;
+    int height = 0;
+    Layout layout;
+    int dots_x = 0;
+    int dots_y = 0;
+    std::size_t row_bytes = 0;
+    std::size_t bpp = 0;
+    bool triple = false;
+    std::function<void(int y, std::uint8_t *out)> fill;
+
+    // Bytes of a filtered row in the stream, its filter byte included.
+    std::size_t line_bytes() const { return 1 + (triple ? 3 : 1) * row_bytes; }
+};
+
+// The image data of rows [begin, end) of `picture`, deflated as `part` of the stream: per row
+// the filter byte, then the row's bytes less their Paeth predictors; a row of zeros (the black of
+// masks and cut-outs) is left unfiltered, so that its zeros join those of the rows around it in
+// one run (Paeth would start it with its filter byte and, below a row that is not black, predict
+// nonzero differences). With `triple`, each filtered byte goes into the stream three times: each
+// channel is predicted from the same channel of its neighbours, so filtering the grey row and
+// tripling it gives the very bytes of filtering the RGB row, in a third of the work. Rows are
+// deflated in bands of about 256 KiB as they are made, which stay in cache, instead of the whole
+// picture's worth being gathered first.
+DeflatedPart deflated_rows(const RowPicture &picture, std::size_t begin, std::size_t end,
+                           ZlibStream::Part part)
+{
+    const std::size_t row_bytes = picture.row_bytes;
+    const std::size_t line_bytes = picture.line_bytes();
     const std::size_t band_rows = std::max<std::size_t>(1, 262144 / line_bytes);
-    ZlibStream stream(line_bytes * height);
+    DeflatedPart result;
+    result.size = line_bytes * (end - begin);
+    ZlibStream stream(result.size, part);
     std::unique_ptr<std::uint8_t[]> band(new std::uint8_t[band_rows * line_bytes]);
-    // Zeros stand above the first row.
+    // Zeros stand above the first row; a later part starts below the row before it.
     std::unique_ptr<std::uint8_t[]> previous(new std::uint8_t[row_bytes]());
+    if (begin > 0)
+        picture.fill(static_cast<int>(begin - 1), previous.get());
     std::unique_ptr<std::uint8_t[]> current(new std::uint8_t[row_bytes]);
-    std::unique_ptr<std::uint8_t[]> filtered(triple ? new std::uint8_t[row_bytes] : nullptr);
-    for (std::size_t y = 0; y < height; ++y) {
-        fill(static_cast<int>(y), current.get());
-        std::uint8_t *line = band.get() + (y % band_rows) * line_bytes;
+    std::unique_ptr<std::uint8_t[]> filtered(picture.triple ? new std::uint8_t[row_bytes]
+                                                            : nullptr);
+    for (std::size_t y = begin; y < end; ++y) {
+        picture.fill(static_cast<int>(y), current.get());
+        const std::size_t in_band = (y - begin) % band_rows;
+        std::uint8_t *line = band.get() + in_band * line_bytes;
         const std::uint8_t *row = current.get();
         const bool black = std::all_of(row, row + row_bytes, [](std::uint8_t b) { return b == 0; });
         line[0] = black ? filter_none : filter_paeth;
         if (black) {
             std::memset(line + 1, 0, line_bytes - 1);
-        } else if (triple) {
-            paeth_filter(row, previous.get(), row_bytes, bpp, filtered.get());
+        } else if (picture.triple) {
+            paeth_filter(row, previous.get(), row_bytes, picture.bpp, filtered.get());
             // Each byte three times, as one four-byte store whose last byte the next overwrites.
             std::uint8_t *to = line + 1;
             for (std::size_t n = 0; n + 1 < row_bytes; ++n, to += 3) {
@@ -178,13 +204,15 @@ QByteArray deflated_rows(std::size_t row_bytes, std::size_t height, std::size_t 
             }
             to[0] = to[1] = to[2] = filtered[row_bytes - 1];
         } else {
-            paeth_filter(row, previous.get(), row_bytes, bpp, line + 1);
+            paeth_filter(row, previous.get(), row_bytes, picture.bpp, line + 1);
         }
         current.swap(previous);
-        if (y % band_rows == band_rows - 1 || y + 1 == height)
-            stream.append(band.get(), (y % band_rows + 1) * line_bytes);
+        if (in_band == band_rows - 1 || y + 1 == end)
+            stream.append(band.get(), (in_band + 1) * line_bytes);
     }
-    return stream.finish();
+    result.blocks = stream.finish();
+    result.adler = stream.adler();
+    return result;
 }
 
 void put_be32(QByteArray &bytes, std::uint32_t value)
@@ -256,51 +284,134 @@ QByteArray png_file(int width, int height, Layout layout, int dots_x, int dots_y
     return file;
 }
 
+// Filtered image data from which a picture's rows are deflated in two halves side by side:
+// above it the second core shortens the slowest file by half, below it one piece costs less.
+constexpr std::size_t split_from_bytes = std::size_t {1} << 20;
+
+// The PNG files of `pictures`, their image data deflated on the machine's cores: a large
+// picture's rows in two halves, each on its own (see ZlibStream), so that one slow file does not
+// keep one core busy while the other waits. Which pictures are split depends on their size alone,
+// so the same pictures always give the same bytes. Pictures are started in the order given, so
+// the slowest to deflate should come first.
+std::vector<QByteArray> encode_pictures(const std::vector<RowPicture> &pictures)
+{
+    struct Job
+    {
+        std::size_t picture;
+        std::size_t begin;
+        std::size_t end;
+        ZlibStream::Part part;
+    };
+    std::vector<Job> jobs;
+    std::vector<std::size_t> first_job;
+    for (std::size_t p = 0; p < pictures.size(); ++p) {
+        const auto height = static_cast<std::size_t>(pictures[p].height);
+        first_job.push_back(jobs.size());
+        if (height >= 2 && pictures[p].line_bytes() * height >= split_from_bytes) {
+            jobs.push_back({p, 0, height / 2, ZlibStream::Part::leading});
+            jobs.push_back({p, height / 2, height, ZlibStream::Part::last});
+        } else {
+            jobs.push_back({p, 0, height, ZlibStream::Part::whole});
+        }
+    }
+    first_job.push_back(jobs.size());
+    std::vector<DeflatedPart> parts(jobs.size());
+    // Each worker takes the next piece still to do, so that a quick one (a mask) does not leave a
+    // core idle while another worker has two large ones queued.
+    std::atomic<std::size_t> next {0};
+    parallel_for(
+        static_cast<std::ptrdiff_t>(jobs.size()), 1, [&](int, std::ptrdiff_t, std::ptrdiff_t) {
+            for (std::size_t n = next++; n < jobs.size(); n = next++) {
+                const Job &job = jobs[n];
+                parts[n] = deflated_rows(pictures[job.picture], job.begin, job.end, job.part);
+            }
+        });
+    std::vector<QByteArray> files(pictures.size());
+    for (std::size_t p = 0; p < pictures.size(); ++p) {
+        const std::size_t count = first_job[p + 1] - first_job[p];
+        const DeflatedPart *own = parts.data() + first_job[p];
+        const QByteArray stream = count == 1 ? own->blocks : join_zlib(own, count);
+        const RowPicture &picture = pictures[p];
+        files[p] = png_file(picture.width, picture.height, picture.layout, picture.dots_x,
+                            picture.dots_y, stream);
+    }
+    return files;
+}
+
+// The rows of `image`, which must be in a format as_row_format returns and outlive the result.
+RowPicture rows_of(const QImage &image, Layout layout)
+{
+    RowPicture picture;
+    picture.width = image.width();
+    picture.height = image.height();
+    picture.layout = layout;
+    picture.dots_x = image.dotsPerMeterX();
+    picture.dots_y = image.dotsPerMeterY();
+    picture.bpp = static_cast<std::size_t>(layout.channels);
+    picture.row_bytes = static_cast<std::size_t>(image.width()) * picture.bpp;
+    picture.fill = [&image](int y, std::uint8_t *out) { convert_row(image, y, out); };
+    return picture;
+}
+
+RowPicture rows_of(const GreyRgbRows &grey)
+{
+    RowPicture picture;
+    picture.width = grey.width;
+    picture.height = grey.height;
+    picture.layout = Layout {colour_rgb, 3};
+    picture.dots_x = picture.dots_y = grey.dots_per_meter;
+    picture.bpp = 1;
+    picture.row_bytes = static_cast<std::size_t>(grey.width);
+    picture.triple = true;
+    picture.fill = grey.row;
+    return picture;
+}
+
 } // namespace
 
 QByteArray encode_png(const QImage &image)
 {
-    if (image.isNull())
-        return {};
-    const Layout layout = layout_of(image);
-    if (layout.channels == 0)
-        return encode_with_qt(image);
-    const QImage rows = as_row_format(image, layout);
-    const auto channels = static_cast<std::size_t>(layout.channels);
-    const QByteArray stream = deflated_rows(
-        static_cast<std::size_t>(rows.width()) * channels, static_cast<std::size_t>(rows.height()),
-        channels, false, [&rows](int y, std::uint8_t *out) { convert_row(rows, y, out); });
-    return png_file(image.width(), image.height(), layout, image.dotsPerMeterX(),
-                    image.dotsPerMeterY(), stream);
+    const QImage *const one[] = {&image};
+    return encode_pngs(one).front();
 }
 
-QByteArray encode_grey_rgb_png(const GreyRgbRows &picture)
+std::vector<QByteArray> encode_grey_rgb_pngs(std::span<const GreyRgbRows> pictures)
 {
-    if (picture.width <= 0 || picture.height <= 0)
-        return {};
-    const QByteArray stream =
-        deflated_rows(static_cast<std::size_t>(picture.width),
-                      static_cast<std::size_t>(picture.height), 1, true, picture.row);
-    return png_file(picture.width, picture.height, Layout {colour_rgb, 3}, picture.dots_per_meter,
-                    picture.dots_per_meter, stream);
-}
-
-std::vector<QByteArray> encode_side_by_side(std::size_t count,
-                                            const std::function<QByteArray(std::size_t)> &encode)
-{
-    std::vector<QByteArray> files(count);
-    // Each worker takes the next file still to do, so that a quick one (a mask) does not
-    // leave a core idle while another worker has two large ones queued.
-    std::atomic<std::size_t> next {0};
-    parallel_for(static_cast<std::ptrdiff_t>(count), 1, [&](int, std::ptrdiff_t, std::ptrdiff_t) {
-        for (std::size_t n = next++; n < count; n = next++)
-            files[n] = encode(n);
-    });
-    return files;
+    std::vector<RowPicture> rows;
+    for (const GreyRgbRows &picture : pictures) {
+        if (picture.width <= 0 || picture.height <= 0)
+            return std::vector<QByteArray>(pictures.size());
+        rows.push_back(rows_of(picture));
+    }
+    return encode_pictures(rows);
 }
 
 std::vector<QByteArray> encode_pngs(std::span<const QImage *const> images)
 {
-    return encode_side_by_side(images.size(),
-                               [images](std::size_t n) { return encode_png(*images[n]); });
+    std::vector<QByteArray> files(images.size());
+    // The pictures in the formats their rows are read from, kept while the rows are made.
+    std::vector<QImage> converted(images.size());
+    std::vector<RowPicture> rows;
+    std::vector<std::size_t> ours;
+    for (std::size_t n = 0; n < images.size(); ++n) {
+        const QImage &image = *images[n];
+        if (image.isNull())
+            continue;
+        const Layout layout = layout_of(image);
+        if (layout.channels == 0) {
+            files[n] = encode_with_qt(image);
+            continue;
+        }
+        converted[n] = as_row_format(image, layout);
+        // The resolution is the given picture's, whatever a conversion kept.
+        RowPicture picture = rows_of(converted[n], layout);
+        picture.dots_x = image.dotsPerMeterX();
+        picture.dots_y = image.dotsPerMeterY();
+        rows.push_back(std::move(picture));
+        ours.push_back(n);
+    }
+    std::vector<QByteArray> encoded = encode_pictures(rows);
+    for (std::size_t k = 0; k < ours.size(); ++k)
+        files[ours[k]] = std::move(encoded[k]);
+    return files;
 }

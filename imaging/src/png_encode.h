@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 // An RGB picture whose three channels are equal in every pixel, given row by row as one grey
@@ -19,11 +20,8 @@ struct GreyRgbRows
     std::function<void(int y, std::uint8_t *grey)> row; // writes the width bytes of row y
 };
 
-// The PNG file of `picture`: byte for byte what encode_png gives for the same pixels in an
-// RGB888 QImage of that resolution. Empty for an empty picture.
-QByteArray encode_grey_rgb_png(const GreyRgbRows &picture);
-
-// encode(0) .. encode(count - 1), several at a time on the machine's cores: result n is
-// encode(n). Files are started in index order, so the slowest to deflate should come first.
-std::vector<QByteArray> encode_side_by_side(std::size_t count,
-                                            const std::function<QByteArray(std::size_t)> &encode);
+// The PNG files of `pictures`, encoded side by side on the machine's cores: file n is byte for
+// byte what encode_png gives for the same pixels in an RGB888 QImage of that resolution. Files
+// are started in the order given, so the slowest to deflate should come first. Empty files for
+// empty pictures.
+std::vector<QByteArray> encode_grey_rgb_pngs(std::span<const GreyRgbRows> pictures);

@@ -209,14 +209,16 @@ SavedResults::SavedResults(const Segmenter &segmenter)
     // columns write too, so they stay in cache.
     parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         long long count = 0;
+        std::vector<std::uint8_t> sides(static_cast<std::size_t>(height));
         for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+            segmenter.background_of_column(x, sides.data());
+            const std::uint8_t *levels = column_major + static_cast<std::ptrdiff_t>(x) * height;
             for (int y = 0; y < height; ++y) {
-                const int i = x * height + y;
-                const auto o = static_cast<std::size_t>(y * width + x);
-                const bool side = segmenter.is_background(i);
-                grey[o] = column_major[i];
-                background[o] = side ? 1 : 0;
-                count += side ? 0 : 1;
+                const auto o = static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
+                    + static_cast<std::size_t>(x);
+                grey[o] = levels[y];
+                background[o] = sides[static_cast<std::size_t>(y)];
+                count += sides[static_cast<std::size_t>(y)] ^ 1;
             }
         }
         parts_objects[static_cast<std::size_t>(part)] = count;
@@ -233,8 +235,8 @@ std::vector<QByteArray> SavedResults::encode() const
     // order, the slowest file does not end up last on a core.
     static constexpr Saved slowest_first[3] = {Saved::bg_segmented, Saved::fg_segmented,
                                                Saved::binary_mask};
-    std::vector<QByteArray> files = encode_side_by_side(3, [this](std::size_t n) {
-        const Saved picture = slowest_first[n];
+    std::vector<GreyRgbRows> pictures;
+    for (const Saved picture : slowest_first) {
         GreyRgbRows rows;
         rows.width = width;
         rows.height = height;
@@ -257,8 +259,9 @@ std::vector<QByteArray> SavedResults::encode() const
                 return fill([] { return Saved::bg_segmented; });
             }
         };
-        return encode_grey_rgb_png(rows);
-    });
+        pictures.push_back(std::move(rows));
+    }
+    std::vector<QByteArray> files = encode_grey_rgb_pngs(pictures);
     // Back into the order of the files: mask, Object, Background.
     std::reverse(files.begin(), files.end());
     return files;

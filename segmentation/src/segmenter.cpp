@@ -70,6 +70,16 @@ void Segmenter::clear_seeds()
     indices_fg.clear();
 }
 
+void Segmenter::background_of_column(int x, std::uint8_t *out) const
+{
+    if (grid) {
+        grid->source_side_of_column(x, out);
+        return;
+    }
+    for (int y = 0; y < height; ++y)
+        out[y] = graph->segment_of(x * height + y) == SOURCE_SIDE ? 1 : 0;
+}
+
 void Segmenter::delete_graph()
 {
     graph.reset();

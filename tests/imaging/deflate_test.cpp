@@ -110,6 +110,16 @@ TEST(Deflate, BothStreamsInflateToTheirData)
         for (std::size_t at = 0, piece = 1; at < size; at += piece, piece = piece * 3 + 1)
             pieces.append(bytes + at, std::min(piece, size - at));
         EXPECT_EQ(inflated(pieces.finish(), c.data.size()), c.data);
+        // Deflated apart in three parts (the first two possibly empty) and joined.
+        const std::size_t ends[3] = {size / 3, size / 3 + size / 5, size};
+        std::vector<DeflatedPart> parts;
+        for (std::size_t n = 0, at = 0; n < 3; at = ends[n++]) {
+            ZlibStream part(ends[n] - at,
+                            n < 2 ? ZlibStream::Part::leading : ZlibStream::Part::last);
+            part.append(bytes + at, ends[n] - at);
+            parts.push_back({part.finish(), part.adler(), ends[n] - at});
+        }
+        EXPECT_EQ(inflated(join_zlib(parts.data(), parts.size()), c.data.size()), c.data);
         // Data of runs gets whichever stream is smaller.
         if (c.data.count('\0') * 50 >= c.data.size() * 49) {
             EXPECT_LE(chosen.size(), runs.size());

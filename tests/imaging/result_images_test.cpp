@@ -37,22 +37,23 @@ TEST(Scaled, NonFiniteOrOutOfRangeGivesZero)
 
 namespace {
 
-// 24 x 16 picture: left half near 30, right half near 200 (a little texture so that both seed
-// models have a spread). Background seeds in column 2, Object seeds in column 21.
+// 24 x 16 picture (or another size): left half near 30, right half near 200 (a little texture
+// so that both seed models have a spread). Background seeds in column 2, Object seeds in the third
+// column from the right, from the third row to the third from the bottom.
 struct SolvedHalves
 {
-    SolvedHalves()
-        : picture(24, 16, QImage::Format_RGB32)
-        , labels(24, 16)
+    explicit SolvedHalves(int width = 24, int height = 16)
+        : picture(width, height, QImage::Format_RGB32)
+        , labels(width, height)
     {
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 24; ++x) {
-                const int level = (x < 12 ? 30 : 200) + ((x + y) % 3) * 4 - 4;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const int level = (x < width / 2 ? 30 : 200) + ((x + y) % 3) * 4 - 4;
                 picture.setPixel(x, y, qRgb(level, level, level));
             }
-        for (int y = 2; y < 14; ++y) {
+        for (int y = 2; y < height - 2; ++y) {
             labels.set(2, y, Label::background);
-            labels.set(21, y, Label::object);
+            labels.set(width - 3, y, Label::object);
         }
         copy_grey_levels(picture, segmenter);
         console_text_of([&] {
@@ -193,5 +194,25 @@ TEST(ResultImages, EveryPixelFollowsTheTableThroughTheEngineQueries)
         EXPECT_EQ(files[0], encode_png(images.binary_mask));
         EXPECT_EQ(files[1], encode_png(images.fg_segmented));
         EXPECT_EQ(files[2], encode_png(images.bg_segmented));
+    }
+}
+
+// Files large enough to be deflated in two halves on two cores are still the window's files of the
+// same pictures, and read back as them.
+TEST(ResultImages, SavedFilesOfALargePictureAreThoseOfItsPictures)
+{
+    SolvedHalves solved(700, 520);
+    ASSERT_EQ(solved.result, ComputeResult::done);
+    const ResultImages images = make_result_images(solved.segmenter);
+    const SavedResults saved(solved.segmenter);
+    solved.segmenter.delete_graph();
+    const std::vector<QByteArray> files = saved.encode();
+    ASSERT_EQ(files.size(), 3u);
+    const QImage *const pictures[] = {&images.binary_mask, &images.fg_segmented,
+                                      &images.bg_segmented};
+    for (std::size_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(files[n], encode_png(*pictures[n]));
+        EXPECT_EQ(QImage::fromData(files[n], "PNG").convertToFormat(QImage::Format_RGB888),
+                  *pictures[n]);
     }
 }

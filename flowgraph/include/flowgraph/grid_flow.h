@@ -82,6 +82,11 @@ public:
         return nodes.tree_of(record(i)) == SINK ? SINK_SIDE : SOURCE_SIDE;
     }
 
+    // Whether each node of column x is on the source side, top to bottom: out[y] is 1 when
+    // segment_of(x * height + y) is SOURCE_SIDE, else 0. One stride through the column's tree
+    // bytes, without working out each node's record from its index.
+    void source_side_of_column(int x, std::uint8_t *out) const;
+
     float flow_value() const { return flow; }
     int grid_width() const { return width; }
     int grid_height() const { return height; }

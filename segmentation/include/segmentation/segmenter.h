@@ -182,6 +182,8 @@ public:
     {
         return (grid ? grid->segment_of(index) : graph->segment_of(index)) == SOURCE_SIDE;
     }
+    // is_background of every pixel of column x, top to bottom, as 1 or 0 in out[0 .. height).
+    void background_of_column(int x, std::uint8_t *out) const;
     // The flow of the last compute(), with either solver. Valid until delete_graph().
     float flow_value() const { return grid ? grid->flow_value() : graph->flow_value(); }
     // gradient entry index divided by gradient_max, or 0 when gradient_max is exactly 0 (a flat
