@@ -183,3 +183,10 @@ void FlowGraph::grow_arcs()
     // An even number of slots keeps a pair from straddling the limit.
     reallocate_records(arcs, arc_limit, grown + grown % 2, MAX_ARCS, error_fn);
 }
+
+void FlowGraph::source_side_of(int first, int count, std::uint8_t *out) const
+{
+    const Node *node = nodes + first;
+    for (int k = 0; k < count; ++k)
+        out[k] = node[k].parent_arc != PARENT_NONE && (node[k].flags & IN_SINK_TREE) != 0 ? 0 : 1;
+}

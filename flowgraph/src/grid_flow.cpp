@@ -1310,8 +1310,9 @@ GridFlow::PathNode *GridFlow::path_nodes() const
 void GridFlow::source_side_of_column(int x, std::uint8_t *out) const
 {
     const std::uint8_t *link = nodes.link + record_at(x, 0);
-    for (int y = 0; y < height; ++y, link += GROUP)
-        out[y] = (*link & TREE_BITS) == SINK ? 0 : 1;
+    const int rows = height;
+    for (int y = 0; y < rows; ++y)
+        out[y] = (link[static_cast<std::size_t>(y) * GROUP] & TREE_BITS) == SINK ? 0 : 1;
 }
 
 bool GridFlow::check_solved() const

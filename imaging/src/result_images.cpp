@@ -202,23 +202,36 @@ SavedResults::SavedResults(const Segmenter &segmenter)
     grey.reset(new std::uint8_t[pixels]);
     background.reset(new std::uint8_t[pixels]);
     const std::uint8_t *column_major = segmenter.grey.get();
+    std::uint8_t *const rows_grey = grey.get();
+    std::uint8_t *const rows_background = background.get();
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    const auto group = static_cast<std::size_t>(band_columns);
     std::vector<long long> parts_objects(
         static_cast<std::size_t>(parallel_parts(width, band_columns)), 0);
-    // Whole columns in index order, so that the engine's per-pixel arrays (the graph's nodes above
-    // all) are read straight through; the cache lines one column writes are those the next
-    // columns write too, so they stay in cache.
+    // Columns in groups of band_columns: a group's sides are gathered column by column, so that
+    // the engine's per-pixel arrays (the graph's nodes above all) are read straight through, and
+    // then written row by row, a group's width of bytes at a time, so that each cache line of the
+    // row-major copies is written at once instead of a byte at a time from every column.
     parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         long long count = 0;
-        std::vector<std::uint8_t> sides(static_cast<std::size_t>(height));
-        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
-            segmenter.background_of_column(x, sides.data());
-            const std::uint8_t *levels = column_major + static_cast<std::ptrdiff_t>(x) * height;
-            for (int y = 0; y < height; ++y) {
-                const auto o = static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
-                    + static_cast<std::size_t>(x);
-                grey[o] = levels[y];
-                background[o] = sides[static_cast<std::size_t>(y)];
-                count += sides[static_cast<std::size_t>(y)] ^ 1;
+        std::vector<std::uint8_t> sides(group * h);
+        for (auto first = static_cast<std::size_t>(begin); first < static_cast<std::size_t>(end);
+             first += group) {
+            const std::size_t columns = std::min(group, static_cast<std::size_t>(end) - first);
+            for (std::size_t c = 0; c < columns; ++c)
+                segmenter.background_of_column(static_cast<int>(first + c), sides.data() + c * h);
+            count += std::count(sides.cbegin(),
+                                sides.cbegin() + static_cast<std::ptrdiff_t>(columns * h),
+                                std::uint8_t {0});
+            const std::uint8_t *levels = column_major + first * h;
+            for (std::size_t y = 0; y < h; ++y) {
+                std::uint8_t *to_grey = rows_grey + y * w + first;
+                std::uint8_t *to_background = rows_background + y * w + first;
+                for (std::size_t c = 0; c < columns; ++c) {
+                    to_grey[c] = levels[c * h + y];
+                    to_background[c] = sides[c * h + y];
+                }
             }
         }
         parts_objects[static_cast<std::size_t>(part)] = count;

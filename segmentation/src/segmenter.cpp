@@ -76,8 +76,7 @@ void Segmenter::background_of_column(int x, std::uint8_t *out) const
         grid->source_side_of_column(x, out);
         return;
     }
-    for (int y = 0; y < height; ++y)
-        out[y] = graph->segment_of(x * height + y) == SOURCE_SIDE ? 1 : 0;
+    graph->source_side_of(x * height, height, out);
 }
 
 void Segmenter::delete_graph()

@@ -42,10 +42,11 @@ namespace {
 // column from the right, from the third row to the third from the bottom.
 struct SolvedHalves
 {
-    explicit SolvedHalves(int width = 24, int height = 16)
+    explicit SolvedHalves(int width = 24, int height = 16, SolverChoice solver = default_solver)
         : picture(width, height, QImage::Format_RGB32)
         , labels(width, height)
     {
+        segmenter.solver = solver;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
                 const int level = (x < width / 2 ? 30 : 200) + ((x + y) % 3) * 4 - 4;
@@ -201,18 +202,24 @@ TEST(ResultImages, EveryPixelFollowsTheTableThroughTheEngineQueries)
 // same pictures, and read back as them.
 TEST(ResultImages, SavedFilesOfALargePictureAreThoseOfItsPictures)
 {
-    SolvedHalves solved(700, 520);
-    ASSERT_EQ(solved.result, ComputeResult::done);
-    const ResultImages images = make_result_images(solved.segmenter);
-    const SavedResults saved(solved.segmenter);
-    solved.segmenter.delete_graph();
-    const std::vector<QByteArray> files = saved.encode();
-    ASSERT_EQ(files.size(), 3u);
-    const QImage *const pictures[] = {&images.binary_mask, &images.fg_segmented,
-                                      &images.bg_segmented};
-    for (std::size_t n = 0; n < 3; ++n) {
-        EXPECT_EQ(files[n], encode_png(*pictures[n]));
-        EXPECT_EQ(QImage::fromData(files[n], "PNG").convertToFormat(QImage::Format_RGB888),
-                  *pictures[n]);
+    for (const SolverChoice solver : {SolverChoice::reference, SolverChoice::fast}) {
+        SCOPED_TRACE(solver_name(solver));
+        SolvedHalves solved(700, 520, solver);
+        ASSERT_EQ(solved.result, ComputeResult::done);
+        const ResultImages images = make_result_images(solved.segmenter);
+        const SavedResults saved(solved.segmenter);
+        solved.segmenter.delete_graph();
+        // The object is about the right half.
+        EXPECT_GT(saved.object_pixels(), 300 * 520);
+        EXPECT_LT(saved.object_pixels(), 400 * 520);
+        const std::vector<QByteArray> files = saved.encode();
+        ASSERT_EQ(files.size(), 3u);
+        const QImage *const pictures[] = {&images.binary_mask, &images.fg_segmented,
+                                          &images.bg_segmented};
+        for (std::size_t n = 0; n < 3; ++n) {
+            EXPECT_EQ(files[n], encode_png(*pictures[n]));
+            EXPECT_EQ(QImage::fromData(files[n], "PNG").convertToFormat(QImage::Format_RGB888),
+                      *pictures[n]);
+        }
     }
 }

@@ -136,6 +136,10 @@ public:
         return n.parent_arc != PARENT_NONE && (n.flags & IN_SINK_TREE) ? SINK_SIDE : SOURCE_SIDE;
     }
 
+    // segment_of of nodes first .. first + count - 1 as 1 for SOURCE_SIDE and 0 for SINK_SIDE, in
+    // out[0 .. count): one pass over their records.
+    void source_side_of(int first, int count, std::uint8_t *out) const;
+
     // Tells a tree-reusing maxflow() that node i's terminal capacity changed since the last solve.
     void mark_dirty(int i);
     // Clears node i's in_changed_list flag, so that a later solve may report it again. Call it
