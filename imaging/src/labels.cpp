@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -90,6 +91,24 @@ private:
 // Columns per band of the per-pixel passes.
 constexpr int band_columns = 16;
 
+// Columns per band of the seed scan: a cache line of labels.
+constexpr int scan_columns = 64;
+
+// Whether the `count` bytes from `bytes` are all zero.
+bool all_zero(const std::uint8_t *bytes, std::size_t count)
+{
+    std::uint64_t any = 0;
+    std::size_t n = 0;
+    for (; n + 8 <= count; n += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + n, 8);
+        any |= word;
+    }
+    for (; n < count; ++n)
+        any |= bytes[n];
+    return any == 0;
+}
+
 struct Seed
 {
     int index;
@@ -161,20 +180,51 @@ LabelScan scan_seeds(const LabelLayer &labels, const QImage &unpainted, Segmente
         LabelScan box;
     };
     std::vector<Part> parts(static_cast<std::size_t>(parallel_parts(width, band_columns)));
-    // The rows' addresses once, so that the column-wise scan reads the labels directly.
+    // The rows' addresses once, so that the scan reads the labels directly.
     std::vector<const std::uint8_t *> rows(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y)
         rows[static_cast<std::size_t>(y)] = labels.row(y);
     parallel_for(width, band_columns, [&](int part, std::ptrdiff_t begin, std::ptrdiff_t end) {
         Part &mine = parts[static_cast<std::size_t>(part)];
-        for (auto x = static_cast<int>(begin); x < static_cast<int>(end); ++x) {
+        // A stroke pixel of the band: column, row and label.
+        struct Hit
+        {
+            int x;
+            int y;
+            Label label;
+        };
+        std::vector<Hit> hits;
+        std::vector<Hit> in_scan_order;
+        std::vector<std::size_t> column_start;
+        // Bands of up to scan_columns columns are read row by row, a band's row in one piece
+        // (mostly no stroke at all, which eight bytes at a time tell), so that each cache line
+        // of the layer is read once; the hits are then put into column-major order.
+        for (auto left = static_cast<int>(begin); left < static_cast<int>(end);
+             left += scan_columns) {
+            const int right = std::min(left + scan_columns, static_cast<int>(end));
+            const auto span = static_cast<std::size_t>(right - left);
+            hits.clear();
             for (int y = 0; y < height; ++y) {
-                const auto label = static_cast<Label>(rows[static_cast<std::size_t>(y)][x]);
-                if (label == Label::none)
+                const std::uint8_t *row = rows[static_cast<std::size_t>(y)] + left;
+                if (all_zero(row, span))
                     continue;
-                widen(mine.box, x, y);
-                mine.seeds.push_back(
-                    {x * height + y, static_cast<double>(picture.at(x, y)), label});
+                for (std::size_t c = 0; c < span; ++c)
+                    if (row[c] != 0)
+                        hits.push_back({left + static_cast<int>(c), y, static_cast<Label>(row[c])});
+            }
+            // A counting sort by column keeps each column's rows in the order they came.
+            column_start.assign(span + 1, 0);
+            for (const Hit &hit : hits)
+                ++column_start[static_cast<std::size_t>(hit.x - left) + 1];
+            for (std::size_t c = 0; c < span; ++c)
+                column_start[c + 1] += column_start[c];
+            in_scan_order.resize(hits.size());
+            for (const Hit &hit : hits)
+                in_scan_order[column_start[static_cast<std::size_t>(hit.x - left)]++] = hit;
+            for (const Hit &hit : in_scan_order) {
+                widen(mine.box, hit.x, hit.y);
+                mine.seeds.push_back({hit.x * height + hit.y,
+                                      static_cast<double>(picture.at(hit.x, hit.y)), hit.label});
             }
         }
     });
