@@ -533,24 +533,25 @@ bool Window::open_strokes_file(const QString &path)
         show_warning(tr("Open a picture before its strokes."));
         return false;
     }
-    LoadedImage loaded = load_image(path);
+    LoadedStrokes loaded = load_strokes(path);
     if (!loaded.ok()) {
         show_warning(
             tr("Cannot open \"%1\":\n%2").arg(QDir::toNativeSeparators(path), loaded.error));
         return false;
     }
-    if (loaded.image.size() != unpainted_image.size()) {
+    if (loaded.labels.width() != unpainted_image.width()
+        || loaded.labels.height() != unpainted_image.height()) {
         show_warning(tr("The strokes in \"%1\" are %2 x %3 pixels, but the picture is %4 x %5: "
                         "nothing was changed.")
                          .arg(QDir::toNativeSeparators(path))
-                         .arg(loaded.image.width())
-                         .arg(loaded.image.height())
+                         .arg(loaded.labels.width())
+                         .arg(loaded.labels.height())
                          .arg(unpainted_image.width())
                          .arg(unpainted_image.height()));
         return false;
     }
     tabs->setCurrentIndex(0);
-    replace_labels(tr("Open Strokes"), LabelLayer::from_strokes_image(loaded.image));
+    replace_labels(tr("Open Strokes"), loaded.labels);
     statusBar()->showMessage(tr("Strokes read from %1").arg(QDir::toNativeSeparators(path)));
     return true;
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -74,11 +75,10 @@ struct StrokesRead
 void read_strokes(const QString &path, StrokesRead &read)
 {
     try {
-        QImage strokes;
-        read.problem = load_picture(path, LoadFor::showing, strokes);
-        read.size = strokes.size();
-        if (read.problem.isEmpty())
-            read.labels = LabelLayer::from_strokes_image(strokes);
+        LoadedStrokes loaded = load_strokes(path);
+        read.problem = loaded.error;
+        read.labels = std::move(loaded.labels);
+        read.size = QSize(read.labels.width(), read.labels.height());
     } catch (...) {
         read.failure = std::current_exception();
     }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -22,11 +23,13 @@ namespace {
 constexpr int reader_allocation_limit_mib =
     static_cast<int>(max_image_pixels * 8 / (1024 * 1024)) + 1;
 
-} // namespace
-
-LoadedImage load_image(const QString &path, LoadFor purpose)
+// load_image, with the quick reader making `pixels` of a PNG it takes; *quick (when given) says
+// whether it did.
+LoadedImage load(const QString &path, PngPixels pixels, bool *quick)
 {
     LoadedImage result;
+    if (quick != nullptr)
+        *quick = false;
     if (path.isEmpty()) {
         result.error = QStringLiteral("no file name given");
         return result;
@@ -53,8 +56,11 @@ LoadedImage load_image(const QString &path, LoadFor purpose)
     }
     // Most photos and strokes pictures are plain PNG files, which the quick reader takes without
     // Qt's reader, whose first use also loads every image format plugin.
-    if (file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
-        result.image = decode_png_quickly(file.readAll(), purpose == LoadFor::grey_levels);
+    if (file.peek(8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
+        result.image = decode_png_quickly(file.readAll(), pixels);
+        if (quick != nullptr)
+            *quick = !result.image.isNull();
+    }
     if (result.image.isNull()) {
         file.seek(0);
         // Set once: pictures may be read on several threads at a time.
@@ -84,6 +90,28 @@ LoadedImage load_image(const QString &path, LoadFor purpose)
     // The reader gives a file named "name@2x.png" a device pixel ratio of 2, which would show
     // and paint it at half its size. Pictures here are worked on pixel for pixel.
     result.image.setDevicePixelRatio(1.0);
+    return result;
+}
+
+} // namespace
+
+LoadedImage load_image(const QString &path, LoadFor purpose)
+{
+    return load(path, purpose == LoadFor::grey_levels ? PngPixels::grey_levels : PngPixels::picture,
+                nullptr);
+}
+
+LoadedStrokes load_strokes(const QString &path)
+{
+    LoadedStrokes result;
+    bool labels_read = false;
+    LoadedImage loaded = load(path, PngPixels::stroke_labels, &labels_read);
+    if (!loaded.ok()) {
+        result.error = loaded.error;
+        return result;
+    }
+    result.labels = labels_read ? LabelLayer::from_label_values(std::move(loaded.image))
+                                : LabelLayer::from_strokes_image(loaded.image);
     return result;
 }
 

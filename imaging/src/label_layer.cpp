@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -59,6 +60,14 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
                 out[x] = static_cast<std::uint8_t>(Label::object);
         }
     }
+    return result;
+}
+
+LabelLayer LabelLayer::from_label_values(QImage labels)
+{
+    LabelLayer result;
+    if (labels.format() == QImage::Format_Grayscale8)
+        result.layer = std::move(labels);
     return result;
 }
 

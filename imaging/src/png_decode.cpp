@@ -8,6 +8,7 @@
 #include "png_paeth.h"
 
 #include "imaging/image_io.h"
+#include "imaging/label_layer.h"
 
 #include <libdeflate.h>
 
@@ -125,9 +126,48 @@ bool is_description(const uchar *chunk)
     return false;
 }
 
+// Writes one unfiltered row of `row_bytes` bytes, `bpp` to a pixel, into a line of the picture in
+// the format decode_png_quickly gives for `pixels`.
+void store_row(const std::uint8_t *row, std::size_t row_bytes, std::size_t bpp, std::uint8_t colour,
+               PngPixels pixels, uchar *out)
+{
+    const std::size_t width = row_bytes / bpp;
+    if (pixels == PngPixels::stroke_labels) {
+        // No grey is pure red or green; a fully transparent pixel is no stroke whatever its
+        // colour.
+        if (colour == 0) {
+            std::memset(out, 0, width);
+            return;
+        }
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint8_t *p = row + x * bpp;
+            const bool seen = bpp == 3 || p[3] != 0;
+            Label label = Label::none;
+            if (seen && p[2] == 0 && p[0] == 255 && p[1] == 0)
+                label = Label::background;
+            else if (seen && p[2] == 0 && p[0] == 0 && p[1] == 255)
+                label = Label::object;
+            out[x] = static_cast<uchar>(label);
+        }
+    } else if (colour == 0) {
+        std::memcpy(out, row, row_bytes);
+    } else if (pixels == PngPixels::grey_levels) {
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint8_t *p = row + x * bpp;
+            out[x] = static_cast<uchar>(qGray(p[0], p[1], p[2]));
+        }
+    } else {
+        auto *rgb = reinterpret_cast<QRgb *>(out);
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint8_t *p = row + x * bpp;
+            rgb[x] = colour == 2 ? qRgb(p[0], p[1], p[2]) : qRgba(p[0], p[1], p[2], p[3]);
+        }
+    }
+}
+
 } // namespace
 
-QImage decode_png_quickly(const QByteArray &file, bool grey_levels)
+QImage decode_png_quickly(const QByteArray &file, PngPixels pixels)
 {
     const auto *data = reinterpret_cast<const uchar *>(file.constData());
     const auto size = static_cast<std::size_t>(file.size());
@@ -186,9 +226,9 @@ QImage decode_png_quickly(const QByteArray &file, bool grey_levels)
     const std::size_t raw_size = (row_bytes + 1) * height;
     std::unique_ptr<std::uint8_t[]> raw(new (std::nothrow) std::uint8_t[raw_size]);
     QImage image(static_cast<int>(width), static_cast<int>(height),
-                 colour == 0 || grey_levels ? QImage::Format_Grayscale8
-                     : colour == 2          ? QImage::Format_RGB32
-                                            : QImage::Format_ARGB32);
+                 colour == 0 || pixels != PngPixels::picture ? QImage::Format_Grayscale8
+                     : colour == 2                           ? QImage::Format_RGB32
+                                                             : QImage::Format_ARGB32);
     if (!raw || image.isNull())
         return {};
     const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>
@@ -210,23 +250,7 @@ QImage decode_png_quickly(const QByteArray &file, bool grey_levels)
         if (!unfilter(line[0], row, previous, row_bytes, bpp))
             return {};
         previous = row;
-        uchar *out = image.scanLine(static_cast<int>(y));
-        if (colour == 0) {
-            std::memcpy(out, row, row_bytes);
-            continue;
-        }
-        if (grey_levels) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                const std::uint8_t *p = row + x * bpp;
-                out[x] = static_cast<uchar>(qGray(p[0], p[1], p[2]));
-            }
-            continue;
-        }
-        auto *pixels = reinterpret_cast<QRgb *>(out);
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint8_t *p = row + x * bpp;
-            pixels[x] = colour == 2 ? qRgb(p[0], p[1], p[2]) : qRgba(p[0], p[1], p[2], p[3]);
-        }
+        store_row(row, row_bytes, bpp, colour, pixels, image.scanLine(static_cast<int>(y)));
     }
     if (dots_x > 0 && dots_y > 0) {
         image.setDotsPerMeterX(dots_x);

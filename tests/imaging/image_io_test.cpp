@@ -287,12 +287,24 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
     QByteArray short_data = png_with_every_filter(rgb, 2, 3);
     short_data.chop(12 + 5); // IEND and the stream's end go
     append_chunk(short_data, QByteArray("IEND"));
+    // Strokes: pure red and green, transparent red, half-transparent green and near misses.
+    QImage strokes(37, 19, QImage::Format_ARGB32);
+    const QRgb kinds[] = {qRgba(0, 0, 0, 0),   qRgb(255, 0, 0),       qRgb(0, 255, 0),
+                          qRgba(255, 0, 0, 0), qRgba(0, 255, 0, 100), qRgb(254, 0, 0),
+                          qRgb(0, 255, 1)};
+    for (int y = 0; y < strokes.height(); ++y)
+        for (int x = 0; x < strokes.width(); ++x)
+            strokes.setPixel(x, y, kinds[(x / 3 + y) % 7]);
+    const QImage strokes_rgba = strokes.convertToFormat(QImage::Format_RGBA8888);
     // Large pictures too, one of them with its stream cut short.
     const QImage large = photo_like(700, 520).convertToFormat(QImage::Format_RGBA8888);
     const std::pair<const char *, QByteArray> files[] = {
         {"large-filters-rgba", png_with_every_filter(large, 6, 4)},
         {"large-qt-rgb", qt_png(large.convertToFormat(QImage::Format_RGB888))},
         {"large-cut-stream", png_with_every_filter(large, 6, 4, 5000)},
+        {"strokes-rgba", png_with_every_filter(strokes_rgba, 6, 4)},
+        {"strokes-rgb",
+         png_with_every_filter(strokes_rgba.convertToFormat(QImage::Format_RGB888), 2, 3)},
         {"filters-rgb", png_with_every_filter(rgb, 2, 3)},
         {"filters-rgba", png_with_every_filter(rgba, 6, 4)},
         {"filters-grey", png_with_every_filter(grey, 0, 1)},
@@ -325,5 +337,10 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
         ASSERT_EQ(from_levels.node_count, from_qt.node_count);
         EXPECT_TRUE(std::equal(from_qt.grey.get(), from_qt.grey.get() + from_qt.node_count,
                                from_levels.grey.get()));
+        // Read as strokes, it gives the labels of Qt's picture.
+        const LoadedStrokes labels = load_strokes(file.fileName());
+        ASSERT_EQ(labels.ok(), !qt.isNull());
+        EXPECT_EQ(labels.labels.to_strokes_image(),
+                  LabelLayer::from_strokes_image(qt).to_strokes_image());
     }
 }

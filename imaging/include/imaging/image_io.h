@@ -1,6 +1,8 @@
 // Reading pictures and encoding result PNG files, with failures carried back as text.
 #pragma once
 
+#include "imaging/label_layer.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -32,6 +34,20 @@ struct LoadedImage
 // other files come as with LoadFor::showing.
 enum class LoadFor { showing, grey_levels };
 [[nodiscard]] LoadedImage load_image(const QString &path, LoadFor purpose = LoadFor::showing);
+
+// A strokes picture read as labels, or why it cannot be read.
+struct LoadedStrokes
+{
+    LabelLayer labels; // empty on failure
+    QString error; // empty on success
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The labels of the strokes picture at `path`: LabelLayer::from_strokes_image of what load_image
+// reads, with the same errors. A PNG that the quick reader takes goes straight into labels,
+// without its colour picture (four bytes a pixel) in between.
+[[nodiscard]] LoadedStrokes load_strokes(const QString &path);
 
 // The contents of a PNG file showing `image`; empty when it cannot be encoded. Window and CLI
 // files come from here alone, so that the two stay byte-identical. The colour type and bit

@@ -27,6 +27,9 @@ public:
     // Object, every other colour none. Alpha is ignored, except that a fully transparent pixel
     // is none.
     static LabelLayer from_strokes_image(const QImage &strokes);
+    // The layer whose labels are the pixel values of `labels`, a Format_Grayscale8 picture
+    // holding only values of Label; empty for a picture of another format.
+    static LabelLayer from_label_values(QImage labels);
     // The strokes picture of this layer, which from_strokes_image reads back unchanged: pure red
     // for Background, pure green for Object, fully transparent elsewhere (ARGB32).
     QImage to_strokes_image() const;
