@@ -32,6 +32,39 @@ bool type_is(const uchar *chunk, const char *type)
 }
 
 #if defined(__SSE2__)
+// Four bytes from p, each in a 16-bit lane.
+inline __m128i load_pixel(const std::uint8_t *p)
+{
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128());
+}
+
+// The predictor of filter 1 (sub), 3 (average) or 4 (Paeth) from the pixels to the left, above
+// and above left, in 16-bit lanes.
+template<int filter>
+inline __m128i predictor(__m128i left, __m128i up, __m128i upper_left)
+{
+    if constexpr (filter == 3)
+        return _mm_srli_epi16(_mm_add_epi16(left, up), 1);
+    else if constexpr (filter == 4)
+        return paeth_predictor(left, up, upper_left);
+    else
+        return left;
+}
+
+// pixel's `bpp` bytes, back from their 16-bit lanes, to p.
+inline void store_pixel(std::uint8_t *p, __m128i pixel, std::size_t bpp)
+{
+    const auto bytes =
+        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(pixel, _mm_setzero_si128())));
+    // Copies of a known size are plain moves; one of `bpp` bytes may become a slow string copy.
+    if (bpp == 4)
+        std::memcpy(p, &bytes, 4);
+    else
+        std::memcpy(p, &bytes, 3);
+}
+
 // Filter 1 (sub), 3 (average) or 4 (Paeth) undone on a row of 3- or 4-byte pixels, one pixel at a
 // time in the lanes of a vector: each pixel needs the one before it, but its own bytes do not
 // need each other. Returns the bytes done; the rest (the last pixel, whose four-byte read would
@@ -40,51 +73,79 @@ template<int filter>
 std::size_t unfilter_pixels(std::uint8_t *row, const std::uint8_t *previous, std::size_t length,
                             std::size_t bpp)
 {
-    const __m128i zero = _mm_setzero_si128();
     const __m128i low_byte = _mm_set1_epi16(0xff);
-    const auto load = [zero](const std::uint8_t *p) {
-        std::uint32_t v = 0;
-        std::memcpy(&v, p, 4);
-        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), zero);
-    };
-    __m128i left = zero;
-    __m128i upper_left = zero;
+    __m128i left = _mm_setzero_si128();
+    __m128i upper_left = _mm_setzero_si128();
     std::size_t n = 0;
     for (; n + 4 <= length; n += bpp) {
-        const __m128i up = load(previous + n);
-        __m128i predictor = left;
-        if constexpr (filter == 3)
-            predictor = _mm_srli_epi16(_mm_add_epi16(left, up), 1);
-        else if constexpr (filter == 4)
-            predictor = paeth_predictor(left, up, upper_left);
-        const __m128i pixel = _mm_and_si128(_mm_add_epi16(load(row + n), predictor), low_byte);
-        const auto bytes =
-            static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(pixel, zero)));
-        std::memcpy(row + n, &bytes, bpp);
+        const __m128i up = load_pixel(previous + n);
+        const __m128i pixel = _mm_and_si128(
+            _mm_add_epi16(load_pixel(row + n), predictor<filter>(left, up, upper_left)), low_byte);
+        store_pixel(row + n, pixel, bpp);
         left = pixel;
         upper_left = up;
     }
     return n;
 }
+
+// unfilter_pixels on two rows at once, `second` below `first`, with filters `a` and `b`. Each
+// row is a chain of pixels that wait on the one to their left; the second row's pixel needs of
+// the first only the pixel above it, just made, so the two chains overlap on one core instead of
+// running one after the other.
+template<int a, int b>
+std::size_t unfilter_pixel_pairs(std::uint8_t *first, std::uint8_t *second,
+                                 const std::uint8_t *previous, std::size_t length, std::size_t bpp)
+{
+    const __m128i low_byte = _mm_set1_epi16(0xff);
+    __m128i left_a = _mm_setzero_si128();
+    __m128i upper_left_a = _mm_setzero_si128();
+    __m128i left_b = _mm_setzero_si128();
+    __m128i upper_left_b = _mm_setzero_si128();
+    std::size_t n = 0;
+    for (; n + 4 <= length; n += bpp) {
+        const __m128i up_a = load_pixel(previous + n);
+        const __m128i pixel_a = _mm_and_si128(
+            _mm_add_epi16(load_pixel(first + n), predictor<a>(left_a, up_a, upper_left_a)),
+            low_byte);
+        const __m128i pixel_b = _mm_and_si128(
+            _mm_add_epi16(load_pixel(second + n), predictor<b>(left_b, pixel_a, upper_left_b)),
+            low_byte);
+        store_pixel(first + n, pixel_a, bpp);
+        store_pixel(second + n, pixel_b, bpp);
+        left_a = pixel_a;
+        upper_left_a = up_a;
+        left_b = pixel_b;
+        upper_left_b = pixel_a;
+    }
+    return n;
+}
+
+template<int a>
+std::size_t unfilter_pixel_pairs(std::uint8_t b, std::uint8_t *first, std::uint8_t *second,
+                                 const std::uint8_t *previous, std::size_t length, std::size_t bpp)
+{
+    switch (b) {
+    case 1:
+        return unfilter_pixel_pairs<a, 1>(first, second, previous, length, bpp);
+    case 3:
+        return unfilter_pixel_pairs<a, 3>(first, second, previous, length, bpp);
+    default:
+        return unfilter_pixel_pairs<a, 4>(first, second, previous, length, bpp);
+    }
+}
 #endif
 
-// Undoes the filter of one row in place. `previous` is the unfiltered row above (zeros for the
-// first row); `bpp` is bytes per pixel. False for an unknown filter type.
-bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previous,
-              std::size_t length, std::size_t bpp)
+// Whether a row's filter makes each pixel wait on the one to its left: sub, average, Paeth.
+bool chained(std::uint8_t filter)
 {
-    // Bytes already done by the pixel-wise vector loop.
-    std::size_t start = 0;
-#if defined(__SSE2__)
-    if (bpp >= 3) {
-        if (filter == 1)
-            start = unfilter_pixels<1>(row, previous, length, bpp);
-        else if (filter == 3)
-            start = unfilter_pixels<3>(row, previous, length, bpp);
-        else if (filter == 4)
-            start = unfilter_pixels<4>(row, previous, length, bpp);
-    }
-#endif
+    return filter == 1 || filter == 3 || filter == 4;
+}
+
+// Undoes the filter of one row in place from byte `start` on, the bytes before it done. False
+// for an unknown filter type.
+bool unfilter_from(std::size_t start, std::uint8_t filter, std::uint8_t *row,
+                   const std::uint8_t *previous, std::size_t length, std::size_t bpp)
+{
     switch (filter) {
     case 0:
         return true;
@@ -93,7 +154,7 @@ bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previo
             row[n] = static_cast<std::uint8_t>(row[n] + row[n - bpp]);
         return true;
     case 2:
-        for (std::size_t n = 0; n < length; ++n)
+        for (std::size_t n = start; n < length; ++n)
             row[n] = static_cast<std::uint8_t>(row[n] + previous[n]);
         return true;
     case 3:
@@ -113,6 +174,47 @@ bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previo
     default:
         return false;
     }
+}
+
+// Undoes the filter of one row in place. `previous` is the unfiltered row above (zeros for the
+// first row); `bpp` is bytes per pixel. False for an unknown filter type.
+bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previous,
+              std::size_t length, std::size_t bpp)
+{
+    // Bytes already done by the pixel-wise vector loop.
+    std::size_t start = 0;
+#if defined(__SSE2__)
+    if (bpp >= 3) {
+        if (filter == 1)
+            start = unfilter_pixels<1>(row, previous, length, bpp);
+        else if (filter == 3)
+            start = unfilter_pixels<3>(row, previous, length, bpp);
+        else if (filter == 4)
+            start = unfilter_pixels<4>(row, previous, length, bpp);
+    }
+#endif
+    return unfilter_from(start, filter, row, previous, length, bpp);
+}
+
+// unfilter of two rows, `second` below `first`, whose filters are both chained: side by side where
+// the pixels are vectors.
+bool unfilter_two(std::uint8_t filter_a, std::uint8_t *first, std::uint8_t filter_b,
+                  std::uint8_t *second, const std::uint8_t *previous, std::size_t length,
+                  std::size_t bpp)
+{
+    std::size_t start = 0;
+#if defined(__SSE2__)
+    if (bpp >= 3) {
+        if (filter_a == 1)
+            start = unfilter_pixel_pairs<1>(filter_b, first, second, previous, length, bpp);
+        else if (filter_a == 3)
+            start = unfilter_pixel_pairs<3>(filter_b, first, second, previous, length, bpp);
+        else
+            start = unfilter_pixel_pairs<4>(filter_b, first, second, previous, length, bpp);
+    }
+#endif
+    return unfilter_from(start, filter_a, first, previous, length, bpp)
+        && unfilter_from(start, filter_b, second, first, length, bpp);
 }
 
 // Chunks that only describe the picture (colour space, text, time, background, histogram);
@@ -244,13 +346,26 @@ QImage decode_png_quickly(const QByteArray &file, PngPixels pixels)
 
     const std::unique_ptr<std::uint8_t[]> zeros(new std::uint8_t[row_bytes]());
     const std::uint8_t *previous = zeros.get();
-    for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t y = 0; y < height;) {
         std::uint8_t *line = raw.get() + y * (row_bytes + 1);
         std::uint8_t *row = line + 1;
+        std::uint8_t *next_line = line + row_bytes + 1;
+        // Two rows whose pixels each wait on their left neighbour go side by side.
+        if (bpp >= 3 && y + 1 < height && chained(line[0]) && chained(next_line[0])) {
+            if (!unfilter_two(line[0], row, next_line[0], next_line + 1, previous, row_bytes, bpp))
+                return {};
+            store_row(row, row_bytes, bpp, colour, pixels, image.scanLine(static_cast<int>(y)));
+            store_row(next_line + 1, row_bytes, bpp, colour, pixels,
+                      image.scanLine(static_cast<int>(y + 1)));
+            previous = next_line + 1;
+            y += 2;
+            continue;
+        }
         if (!unfilter(line[0], row, previous, row_bytes, bpp))
             return {};
         previous = row;
         store_row(row, row_bytes, bpp, colour, pixels, image.scanLine(static_cast<int>(y)));
+        ++y;
     }
     if (dots_x > 0 && dots_y > 0) {
         image.setDotsPerMeterX(dots_x);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -239,10 +240,11 @@ TEST(ImageIo, SamePixelsGiveTheSameFileWhateverTheOpaqueFormat)
 
 namespace {
 
-// A PNG file of `image` (Grayscale8, RGB888 or RGBA8888) whose row y uses filter type y % 5,
-// filtered here by the textbook definitions, so that the reader meets every filter.
-// With `cut`, the deflate stream loses that many bytes at its end.
-QByteArray png_with_every_filter(const QImage &image, char colour, int bpp, qsizetype cut = 0)
+// A PNG file of `image` (Grayscale8, RGB888 or RGBA8888) whose row y uses filter type y % 5, or
+// filters[y % size] when given, filtered here by the textbook definitions, so that the reader
+// meets every filter. With `cut`, the deflate stream loses that many bytes at its end.
+QByteArray png_with_every_filter(const QImage &image, char colour, int bpp, qsizetype cut = 0,
+                                 const std::vector<int> &filters = {0, 1, 2, 3, 4})
 {
     const auto row_bytes = static_cast<qsizetype>(image.width() * bpp);
     QByteArray raw;
@@ -251,7 +253,7 @@ QByteArray png_with_every_filter(const QImage &image, char colour, int bpp, qsiz
         const auto *row = image.constScanLine(y);
         const auto *up = y == 0 ? reinterpret_cast<const uchar *>(zeros.constData())
                                 : image.constScanLine(y - 1);
-        const int filter = y % 5;
+        const int filter = filters[static_cast<std::size_t>(y) % filters.size()];
         raw.append(static_cast<char>(filter));
         for (qsizetype n = 0; n < row_bytes; ++n) {
             const int a = n >= bpp ? row[n - bpp] : 0;
@@ -296,6 +298,7 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
         for (int x = 0; x < strokes.width(); ++x)
             strokes.setPixel(x, y, kinds[(x / 3 + y) % 7]);
     const QImage strokes_rgba = strokes.convertToFormat(QImage::Format_RGBA8888);
+    const std::vector<int> chained_pairs = {1, 1, 1, 3, 1, 4, 3, 1, 3, 3, 3, 4, 4, 1, 4, 3, 4, 4};
     // Large pictures too, one of them with its stream cut short.
     const QImage large = photo_like(700, 520).convertToFormat(QImage::Format_RGBA8888);
     const std::pair<const char *, QByteArray> files[] = {
@@ -306,6 +309,9 @@ TEST(ImageIo, PngFilesOpenAsQtsReaderOpensThem)
         {"strokes-rgb",
          png_with_every_filter(strokes_rgba.convertToFormat(QImage::Format_RGB888), 2, 3)},
         {"filters-rgb", png_with_every_filter(rgb, 2, 3)},
+        // Every pair of filters whose pixels wait on their left neighbour, row above row.
+        {"chained-pairs-rgba", png_with_every_filter(rgba, 6, 4, 0, chained_pairs)},
+        {"chained-pairs-rgb", png_with_every_filter(rgb, 2, 3, 0, chained_pairs)},
         {"filters-rgba", png_with_every_filter(rgba, 6, 4)},
         {"filters-grey", png_with_every_filter(grey, 0, 1)},
         {"qt-rgb", qt_png(rgb)},
