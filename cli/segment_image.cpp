@@ -155,8 +155,6 @@ QString check_output_dir(const QString &dir)
 
 ImageReport segment_image(const ImageJob &job)
 {
-    if (const QString problem = check_output_dir(job.options.output_dir); !problem.isEmpty())
-        return failure(exit_code::cannot_write, problem);
     if (const QString problem = check_outputs_spare_inputs(
             output_paths(job.image, job.options.output_dir), {job.image, job.strokes});
         !problem.isEmpty())

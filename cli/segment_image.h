@@ -80,5 +80,7 @@ QString skipped_line(const QString &image_path, const QString &dir);
 
 // Loads the pictures, collects the seeds, segments and writes B_mask.png, B_object.png and
 // B_background.png into job.options.output_dir, printing the same console lines as the window's
-// open and COMPUTE. The three files replace any old ones only once all three are written.
+// open and COMPUTE. The three files replace any old ones only once all three are written. The
+// caller has checked the folder with check_output_dir (a folder that goes away meanwhile still
+// fails the write, naming the file and the reason).
 [[nodiscard]] ImageReport segment_image(const ImageJob &job);
