@@ -65,38 +65,26 @@ inline void store_pixel(std::uint8_t *p, __m128i pixel, std::size_t bpp)
         std::memcpy(p, &bytes, 3);
 }
 
-// Filter 1 (sub), 3 (average) or 4 (Paeth) undone on a row of 3- or 4-byte pixels, one pixel at a
-// time in the lanes of a vector: each pixel needs the one before it, but its own bytes do not
-// need each other. Returns the bytes done; the rest (the last pixel, whose four-byte read would
-// pass the row's end) is left to the byte loop.
+// The pixel at `at`, its filter undone with the pixels to its left, above and above left.
 template<int filter>
-std::size_t unfilter_pixels(std::uint8_t *row, const std::uint8_t *previous, std::size_t length,
-                            std::size_t bpp)
+inline __m128i unfiltered_pixel(const std::uint8_t *at, __m128i left, __m128i up,
+                                __m128i upper_left)
 {
-    const __m128i low_byte = _mm_set1_epi16(0xff);
-    __m128i left = _mm_setzero_si128();
-    __m128i upper_left = _mm_setzero_si128();
-    std::size_t n = 0;
-    for (; n + 4 <= length; n += bpp) {
-        const __m128i up = load_pixel(previous + n);
-        const __m128i pixel = _mm_and_si128(
-            _mm_add_epi16(load_pixel(row + n), predictor<filter>(left, up, upper_left)), low_byte);
-        store_pixel(row + n, pixel, bpp);
-        left = pixel;
-        upper_left = up;
-    }
-    return n;
+    return _mm_and_si128(_mm_add_epi16(load_pixel(at), predictor<filter>(left, up, upper_left)),
+                         _mm_set1_epi16(0xff));
 }
 
-// unfilter_pixels on two rows at once, `second` below `first`, with filters `a` and `b`. Each
-// row is a chain of pixels that wait on the one to their left; the second row's pixel needs of
-// the first only the pixel above it, just made, so the two chains overlap on one core instead of
-// running one after the other.
-template<int a, int b>
-std::size_t unfilter_pixel_pairs(std::uint8_t *first, std::uint8_t *second,
-                                 const std::uint8_t *previous, std::size_t length, std::size_t bpp)
+// Filter `a` (1 sub, 3 average or 4 Paeth) undone on a row of 3- or 4-byte pixels, one pixel at
+// a time in the lanes of a vector: each pixel needs the one before it, but its own bytes do not
+// need each other. With `b` not 0, filter b is undone at the same time on `second`, the row below
+// `first`: its pixel needs of the first row only the pixel above it, just made, so the two chains
+// of pixels overlap on one core instead of running one after the other. Returns the bytes done;
+// the rest (the last pixel, whose four-byte read would pass the row's end) is left to the byte
+// loop.
+template<int a, int b = 0>
+std::size_t unfilter_pixels(std::uint8_t *first, std::uint8_t *second, const std::uint8_t *previous,
+                            std::size_t length, std::size_t bpp)
 {
-    const __m128i low_byte = _mm_set1_epi16(0xff);
     __m128i left_a = _mm_setzero_si128();
     __m128i upper_left_a = _mm_setzero_si128();
     __m128i left_b = _mm_setzero_si128();
@@ -104,18 +92,16 @@ std::size_t unfilter_pixel_pairs(std::uint8_t *first, std::uint8_t *second,
     std::size_t n = 0;
     for (; n + 4 <= length; n += bpp) {
         const __m128i up_a = load_pixel(previous + n);
-        const __m128i pixel_a = _mm_and_si128(
-            _mm_add_epi16(load_pixel(first + n), predictor<a>(left_a, up_a, upper_left_a)),
-            low_byte);
-        const __m128i pixel_b = _mm_and_si128(
-            _mm_add_epi16(load_pixel(second + n), predictor<b>(left_b, pixel_a, upper_left_b)),
-            low_byte);
+        const __m128i pixel_a = unfiltered_pixel<a>(first + n, left_a, up_a, upper_left_a);
         store_pixel(first + n, pixel_a, bpp);
-        store_pixel(second + n, pixel_b, bpp);
+        if constexpr (b != 0) {
+            const __m128i pixel_b = unfiltered_pixel<b>(second + n, left_b, pixel_a, upper_left_b);
+            store_pixel(second + n, pixel_b, bpp);
+            left_b = pixel_b;
+            upper_left_b = pixel_a;
+        }
         left_a = pixel_a;
         upper_left_a = up_a;
-        left_b = pixel_b;
-        upper_left_b = pixel_a;
     }
     return n;
 }
@@ -126,11 +112,11 @@ std::size_t unfilter_pixel_pairs(std::uint8_t b, std::uint8_t *first, std::uint8
 {
     switch (b) {
     case 1:
-        return unfilter_pixel_pairs<a, 1>(first, second, previous, length, bpp);
+        return unfilter_pixels<a, 1>(first, second, previous, length, bpp);
     case 3:
-        return unfilter_pixel_pairs<a, 3>(first, second, previous, length, bpp);
+        return unfilter_pixels<a, 3>(first, second, previous, length, bpp);
     default:
-        return unfilter_pixel_pairs<a, 4>(first, second, previous, length, bpp);
+        return unfilter_pixels<a, 4>(first, second, previous, length, bpp);
     }
 }
 #endif
@@ -186,11 +172,11 @@ bool unfilter(std::uint8_t filter, std::uint8_t *row, const std::uint8_t *previo
 #if defined(__SSE2__)
     if (bpp >= 3) {
         if (filter == 1)
-            start = unfilter_pixels<1>(row, previous, length, bpp);
+            start = unfilter_pixels<1>(row, nullptr, previous, length, bpp);
         else if (filter == 3)
-            start = unfilter_pixels<3>(row, previous, length, bpp);
+            start = unfilter_pixels<3>(row, nullptr, previous, length, bpp);
         else if (filter == 4)
-            start = unfilter_pixels<4>(row, previous, length, bpp);
+            start = unfilter_pixels<4>(row, nullptr, previous, length, bpp);
     }
 #endif
     return unfilter_from(start, filter, row, previous, length, bpp);
