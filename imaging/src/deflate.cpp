@@ -315,7 +315,6 @@ public:
             std::vector<std::uint16_t>().swap(tokens_);
             return;
         }
-        adler_ = libdeflate_adler32(adler_, bytes, count);
         // A copy that reaches the end of the piece ends there; the next piece starts another.
         for (std::size_t at = 0; at < count;) {
             const std::uint8_t before = at > 0 ? bytes[at - 1] : previous_;
@@ -342,14 +341,13 @@ public:
     }
 
     // The stream, or with `part` leading or last the blocks alone as ZlibStream::finish gives
-    // them.
-    QByteArray finish(ZlibStream::Part part) const;
+    // them. `adler`: the checksum of all the data, which a whole stream ends with.
+    QByteArray finish(ZlibStream::Part part, std::uint32_t adler) const;
 
 private:
     std::size_t total_;
     bool alive_ = true;
     std::size_t nonzero_ = 0;
-    std::uint32_t adler_ = 1;
     std::uint8_t previous_ = 0;
     bool seen_any_ = false;
     // A literal byte (0 to 255), or 256 + the length of a copy from one byte back.
@@ -357,7 +355,7 @@ private:
     std::vector<std::uint32_t> frequency_;
 };
 
-QByteArray RunCoder::finish(ZlibStream::Part part) const
+QByteArray RunCoder::finish(ZlibStream::Part part, std::uint32_t adler) const
 {
     const bool whole = part == ZlibStream::Part::whole;
     std::vector<std::uint32_t> frequency = frequency_;
@@ -461,7 +459,7 @@ QByteArray RunCoder::finish(ZlibStream::Part part) const
     std::uint8_t *end = bits.finish();
     if (whole)
         for (int n = 3; n >= 0; --n)
-            *end++ = static_cast<std::uint8_t>(adler_ >> (8 * n));
+            *end++ = static_cast<std::uint8_t>(adler >> (8 * n));
     out.truncate(end - start);
     return out;
 }
@@ -519,9 +517,10 @@ void ZlibStream::append(const std::uint8_t *bytes, std::size_t count)
     s.appended += count;
     if (s.failed)
         return;
-    if (s.part != Part::whole) // a whole stream's checksum is the coders' own
-        s.adler = libdeflate_adler32(s.adler, bytes, count);
     s.runs.append(bytes, count);
+    // ISA-L sums a whole stream itself; a part, or the run coder's stream, needs the sum here.
+    if (s.part != Part::whole || s.runs.alive())
+        s.adler = libdeflate_adler32(s.adler, bytes, count);
     s.failed = !s.general.append(bytes, count);
 }
 
@@ -533,7 +532,7 @@ QByteArray ZlibStream::finish()
     QByteArray general = s.general.finish(s.part != Part::leading);
     if (!s.runs.alive())
         return general;
-    QByteArray runs = s.runs.finish(s.part);
+    QByteArray runs = s.runs.finish(s.part, s.adler);
     return general.isEmpty() || runs.size() < general.size() ? runs : general;
 }
 
@@ -574,8 +573,9 @@ QByteArray deflate_zlib(const QByteArray &data)
 
 QByteArray deflate_runs(const QByteArray &data)
 {
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
+    const auto size = static_cast<std::size_t>(data.size());
     RunCoder coder(0);
-    coder.append(reinterpret_cast<const std::uint8_t *>(data.constData()),
-                 static_cast<std::size_t>(data.size()));
-    return coder.finish(ZlibStream::Part::whole);
+    coder.append(bytes, size);
+    return coder.finish(ZlibStream::Part::whole, libdeflate_adler32(1, bytes, size));
 }

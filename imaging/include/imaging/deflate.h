@@ -34,7 +34,7 @@ public:
     // an empty stored block, the last part's with the final block. Empty if another number of
     // bytes than total_size came, or if the compressor refused them.
     QByteArray finish();
-    // Adler-32 of the bytes appended so far, as join_zlib needs for a part.
+    // Adler-32 of the bytes appended so far, which join_zlib needs of a part (kept for parts only).
     std::uint32_t adler() const;
 
 private:
