@@ -48,17 +48,13 @@ LabelLayer LabelLayer::from_strokes_image(const QImage &strokes)
     for (int y = 0; y < height; ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
         std::uint8_t *out = result.layer.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            // A fully transparent pixel is no stroke, whatever colour it keeps underneath
-            // (an erased stroke often keeps its red or green).
-            if (qAlpha(row[x]) == 0)
-                continue;
-            const QRgb rgb = row[x] & RGB_MASK;
-            if (rgb == (qRgb(255, 0, 0) & RGB_MASK))
-                out[x] = static_cast<std::uint8_t>(Label::background);
-            else if (rgb == (qRgb(0, 255, 0) & RGB_MASK))
-                out[x] = static_cast<std::uint8_t>(Label::object);
-        }
+        // A fully transparent pixel is no stroke, whatever colour it keeps underneath (an
+        // erased stroke often keeps its red or green).
+        for (int x = 0; x < width; ++x)
+            out[x] = static_cast<std::uint8_t>(stroke_label(
+                static_cast<std::uint8_t>(qRed(row[x])), static_cast<std::uint8_t>(qGreen(row[x])),
+                static_cast<std::uint8_t>(qBlue(row[x])),
+                static_cast<std::uint8_t>(qAlpha(row[x]))));
     }
     return result;
 }

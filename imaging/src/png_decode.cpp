@@ -221,21 +221,14 @@ void store_row(const std::uint8_t *row, std::size_t row_bytes, std::size_t bpp, 
 {
     const std::size_t width = row_bytes / bpp;
     if (pixels == PngPixels::stroke_labels) {
-        // No grey is pure red or green; a fully transparent pixel is no stroke whatever its
-        // colour.
+        // No grey is pure red or green.
         if (colour == 0) {
             std::memset(out, 0, width);
             return;
         }
         for (std::size_t x = 0; x < width; ++x) {
             const std::uint8_t *p = row + x * bpp;
-            const bool seen = bpp == 3 || p[3] != 0;
-            Label label = Label::none;
-            if (seen && p[2] == 0 && p[0] == 255 && p[1] == 0)
-                label = Label::background;
-            else if (seen && p[2] == 0 && p[0] == 0 && p[1] == 255)
-                label = Label::object;
-            out[x] = static_cast<uchar>(label);
+            out[x] = static_cast<uchar>(stroke_label(p[0], p[1], p[2], bpp == 4 ? p[3] : 255));
         }
     } else if (colour == 0) {
         std::memcpy(out, row, row_bytes);

@@ -12,6 +12,20 @@ enum class Label : std::uint8_t {
     object = 2, // green strokes, any other draw mode
 };
 
+// The label a pixel of a strokes picture stands for: pure red (255, 0, 0) is Background, pure
+// green (0, 255, 0) is Object, every other colour none, and so is any fully transparent pixel.
+inline Label stroke_label(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                          std::uint8_t alpha)
+{
+    if (alpha == 0 || blue != 0)
+        return Label::none;
+    if (red == 255 && green == 0)
+        return Label::background;
+    if (red == 0 && green == 255)
+        return Label::object;
+    return Label::none;
+}
+
 // One label per image pixel, none until painted. Discs are rasterised exactly as the canvas
 // paints them (same pen, no antialiasing), so the layer marks exactly the pixels a stroke turned
 // pure red or pure green; a later disc replaces an earlier one where they overlap. Points outside
