@@ -172,6 +172,9 @@ public:
 
 private:
     std::uint32_t neighbour(std::uint32_t i, int d) const { return grid.neighbour(i, d); }
+    // The main loop: scans, augmentations and orphans until no active node is left or a
+    // watcher asks to stop.
+    void search();
     void activate(std::uint32_t v);
     std::uint32_t pop_active();
     template<bool Sink>
@@ -193,6 +196,7 @@ private:
     // Paths in splay trees: see PathNode.
     void start_splaying();
     void write_back_paths();
+    void orphan_saturated();
     bool top_of_splay(std::uint32_t x) const
     {
         const std::uint32_t p = paths[x].parent;
@@ -640,6 +644,29 @@ void GridFlow::Worker::run()
     steps = POLL_STEPS - 1;
     if (splay_now || grid.splay_from <= 0)
         start_splaying();
+    std::uint64_t written_back_at = ~std::uint64_t {0};
+    for (;;) {
+        if (!stopped)
+            search();
+        // Pending subtractions add up in another order than the pushes, so an arc's residual
+        // can reach zero without its path's least value showing it. Such an arc is found when
+        // everything is written back, and cut; the search then goes on from its orphans, since
+        // the part below it may no longer reach its terminal. Without a push since the last
+        // write-back (mostly so: the orphans find other parents) the records are current and
+        // nothing new can have run dry.
+        if (!paths || augmentations == written_back_at)
+            return;
+        write_back_paths();
+        written_back_at = augmentations;
+        if (stopped || saturated.empty())
+            return;
+        orphan_saturated();
+        process_orphans();
+    }
+}
+
+void GridFlow::Worker::search()
+{
     std::uint32_t current = FlowGraph::NO_NODE;
     for (;;) {
         if (current != FlowGraph::NO_NODE && tree_of(current) == FREE)
@@ -647,10 +674,10 @@ void GridFlow::Worker::run()
         if (current == FlowGraph::NO_NODE) {
             current = pop_active();
             if (current == FlowGraph::NO_NODE)
-                break;
+                return;
         }
         if (control && ++steps >= POLL_STEPS && poll_stop())
-            break;
+            return;
         int d;
         if (paths)
             d = tree_of(current) == SINK ? grow_splaying<true>(current)
@@ -678,10 +705,8 @@ void GridFlow::Worker::run()
         }
         process_orphans();
         if (stopped)
-            break;
+            return;
     }
-    if (paths)
-        write_back_paths();
 }
 
 void GridFlow::Worker::init_trees(const std::vector<std::uint32_t> &roots)
@@ -967,22 +992,43 @@ void GridFlow::Worker::start_splaying()
 }
 
 // Writes every tree arc's residuals, and every root's terminal residual, back to the records, once
-// the pending subtractions have been passed all the way down.
+// the pending subtractions have been passed all the way down. The tree arcs and roots found with
+// nothing left are listed in saturated.
 void GridFlow::Worker::write_back_paths()
 {
     for (std::uint32_t v = range_begin; v < range_end; ++v)
         if (tree_of(v) != FREE && top_of_splay(v))
             pass_down_under(
                 v, [](std::uint32_t) { return true; }, [](std::uint32_t) {});
+    saturated.clear();
     for (std::uint32_t v = range_begin; v < range_end; ++v) {
-        if (tree_of(v) == FREE)
+        if (tree_of(v) == FREE || parent_of(v) > PARENT_TERMINAL)
             continue;
+        if (!(paths[v].value > 0.0f))
+            push_or_die(saturated, v, error_fn);
         if (parent_of(v) <= RIGHT) {
             write_back_arc(v);
-        } else if (parent_of(v) == PARENT_TERMINAL) {
+        } else {
             const float left = paths[v].value > 0.0f ? paths[v].value : 0.0f;
             records[v].terminal = tree_of(v) == SINK ? -left : left;
         }
+    }
+}
+
+// Makes an orphan of each node in saturated: its tree arc is cut, or, at a root, its terminal
+// capacity is gone.
+void GridFlow::Worker::orphan_saturated()
+{
+    for (const std::uint32_t x : saturated) {
+        if (parent_of(x) == PARENT_TERMINAL) {
+            splay(x);
+            records[x].terminal = 0.0f;
+            paths[x].value = -INFINITY;
+            update(x);
+        } else {
+            cut(x);
+        }
+        make_orphan(x);
     }
 }
 
@@ -1197,18 +1243,7 @@ void GridFlow::Worker::augment_splaying(std::uint32_t v, int d)
         if (paths[top].least > 0.0f)
             continue;
         find_saturated(top);
-        for (const std::uint32_t x : saturated) {
-            if (parent_of(x) == PARENT_TERMINAL) {
-                // A root whose terminal capacity ran out.
-                splay(x);
-                records[x].terminal = 0.0f;
-                paths[x].value = -INFINITY;
-                update(x);
-            } else {
-                cut(x);
-            }
-            make_orphan(x);
-        }
+        orphan_saturated();
     }
     flow += bottleneck;
     ++augmentations;

@@ -4,6 +4,7 @@
 // progress and stops on request.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <thread>
@@ -377,6 +378,34 @@ TEST(GridFlowSplay, ChangingOverInTheMiddleOfASolveKeepsTheFlowAndTheCut)
                     ADD_FAILURE() << "pair " << i << "-" << j << " lost capacity";
             });
         }
+    }
+}
+
+// Weights spread over thirty orders of magnitude, as a sharp picture's are: the pending
+// subtractions of the splay trees, summed in another order than the pushes, leave some tree arcs
+// at zero that no push saw run dry (about one grid in three of these). The solve must still end
+// with every tree arc positive and both trees closed, so that the sink side is exactly what
+// reaches the sink.
+TEST(GridFlowSplay, ArcsLeftDryByRoundingAreCutBeforeTheSolveEnds)
+{
+    const int width = 160;
+    const int height = 120;
+    for (unsigned seed = 1; seed <= 24; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> exponent(-30.0f, 0.0f);
+        GridFlow grid(width, height, nullptr);
+        grid.set_splay_paths_from(0);
+        for (int x = 0; x < width; ++x) {
+            for (int y = 0; y < height; ++y) {
+                if (x == 0 || y == 0 || x == width - 1 || y == height - 1)
+                    grid.add_terminal_weights(x * height + y, 0.0f, 1000.0f);
+                else if (x == width / 2 && y > height / 4 && y < 3 * height / 4)
+                    grid.add_terminal_weights(x * height + y, 1000.0f, 0.0f);
+                grid.add_pixel_pairs(x, y, std::pow(10.0f, exponent(rng)));
+            }
+        }
+        grid.maxflow();
+        EXPECT_TRUE(grid.check_solved()) << "seed " << seed;
     }
 }
 
