@@ -381,11 +381,9 @@ TEST(GridFlowSplay, ChangingOverInTheMiddleOfASolveKeepsTheFlowAndTheCut)
     }
 }
 
-// Weights spread over thirty orders of magnitude, as a sharp picture's are: the pending
-// subtractions of the splay trees, summed in another order than the pushes, leave some tree arcs
-// at zero that no push saw run dry (about one grid in three of these). The solve must still end
-// with every tree arc positive and both trees closed, so that the sink side is exactly what
-// reaches the sink.
+// Weights over thirty orders of magnitude: the splay trees' pending subtractions, summed in
+// another order than the pushes, leave some tree arcs at zero unseen (a grid in three here); the
+// solve must still end with every tree arc positive and both trees closed.
 TEST(GridFlowSplay, ArcsLeftDryByRoundingAreCutBeforeTheSolveEnds)
 {
     const int width = 160;
