@@ -165,6 +165,16 @@ public:
     // Whether the search keeps its paths in splay trees (it then hands them on so).
     bool splaying() const { return paths != nullptr; }
     void splay_from_start() { splay_now = true; }
+    // For a part that another will merge: a search that splays ends without writing its paths
+    // back, since the merging worker carries them on as they are (take_paths). write_back()
+    // then writes them back if no worker takes them.
+    void hand_on_paths() { hand_on = true; }
+    void take_paths() { paths = grid.path_nodes(); }
+    void write_back()
+    {
+        if (paths && hand_on)
+            write_back_paths();
+    }
 
     float flow = 0.0f;
     std::uint64_t augmentations = 0;
@@ -266,6 +276,7 @@ private:
     std::uint32_t range_end = 0;
     PathNode *paths = nullptr; // while the search splays
     bool splay_now = false;
+    bool hand_on = false;
     std::uint64_t window_arcs = 0; // arcs of the paths walked in the current window
     std::vector<std::uint32_t> splay_path; // a splay's way up, and the saturation search
     std::vector<std::uint32_t> saturated;
@@ -483,6 +494,7 @@ void GridFlow::solve_in_strips(int count)
         for (std::size_t k = 0; k < ranges.size(); ++k) {
             parts.push_back({k, k + 1, std::make_unique<Worker>(*this)});
             parts.back().worker->set_range(ranges[k].begin, ranges[k].end);
+            parts.back().worker->hand_on_paths();
         }
     } catch (const std::bad_alloc &) {
         fatal("Not enough memory!");
@@ -530,8 +542,11 @@ void GridFlow::solve_in_strips(int count)
             halted = halted || part.worker->stopped;
             last_clock = std::max(last_clock, part.worker->clock_now());
         }
-        if (halted || parts.size() == 1)
+        if (halted || parts.size() == 1) {
+            for (const Part &part : parts)
+                part.worker->write_back();
             break;
+        }
         std::vector<Part> merged;
         for (std::size_t k = 0; k + 1 < parts.size(); k += 2) {
             Part joined {parts[k].first_strip, parts[k + 1].end_strip, nullptr};
@@ -545,9 +560,17 @@ void GridFlow::solve_in_strips(int count)
             joined.worker->set_range(ranges[parts[k].first_strip].begin,
                                      ranges[parts[k + 1].end_strip - 1].end);
             // Labels are not kept while splaying, so the trees of a part that splayed are
-            // carried on the same way.
-            if (parts[k].worker->splaying() || parts[k + 1].worker->splaying())
+            // carried on the same way: as they are when both parts splayed, else rebuilt from
+            // the records.
+            if (parts[k].worker->splaying() && parts[k + 1].worker->splaying()) {
+                joined.worker->take_paths();
+            } else if (parts[k].worker->splaying() || parts[k + 1].worker->splaying()) {
+                parts[k].worker->write_back();
+                parts[k + 1].worker->write_back();
                 joined.worker->splay_from_start();
+            }
+            if (parts.size() > 2)
+                joined.worker->hand_on_paths();
             restore(boundaries[parts[k].end_strip - 1], joined.worker.get());
             retire(parts[k]);
             retire(parts[k + 1]);
@@ -642,7 +665,7 @@ void GridFlow::Worker::run()
 {
     // The first step polls, so that a solve asked to stop before it starts does no work.
     steps = POLL_STEPS - 1;
-    if (splay_now || grid.splay_from <= 0)
+    if (!paths && (splay_now || grid.splay_from <= 0))
         start_splaying();
     std::uint64_t written_back_at = ~std::uint64_t {0};
     for (;;) {
@@ -654,7 +677,7 @@ void GridFlow::Worker::run()
         // the part below it may no longer reach its terminal. Without a push since the last
         // write-back (mostly so: the orphans find other parents) the records are current and
         // nothing new can have run dry.
-        if (!paths || augmentations == written_back_at)
+        if (!paths || hand_on || augmentations == written_back_at)
             return;
         write_back_paths();
         written_back_at = augmentations;

@@ -354,9 +354,9 @@ TEST(GridFlowSplay, ChangingOverInTheMiddleOfASolveKeepsTheFlowAndTheCut)
         if (i % r.height == r.height - 1)
             r.calls.push_back({i, 0, 1 + static_cast<int>(rng() % 9)});
     }
-    // Never, after the first 4096 paths, from the start; on one thread and in two strips.
+    // Never, after the first 4096 paths, from the start; on one thread, in two strips and in four.
     for (const int from : {1 << 30, 10, 0}) {
-        for (const int strips : {1, 2}) {
+        for (const int strips : {1, 2, 4}) {
             SCOPED_TRACE(testing::Message() << "splaying from " << from << ", " << strips);
             GridFlow grid(r.width, r.height, nullptr);
             FlowGraph graph(r.n(), 2 * r.n(), nullptr);
