@@ -186,7 +186,6 @@ void FlowGraph::grow_arcs()
 
 void FlowGraph::source_side_of(int first, int count, std::uint8_t *out) const
 {
-    const Node *node = nodes + first;
     for (int k = 0; k < count; ++k)
-        out[k] = node[k].parent_arc != PARENT_NONE && (node[k].flags & IN_SINK_TREE) != 0 ? 0 : 1;
+        out[k] = segment_of(first + k) == SOURCE_SIDE ? 1 : 0;
 }
